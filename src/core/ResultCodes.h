@@ -31,4 +31,26 @@ constexpr Result kErrBootLoader = -110;       ///< the boot loader reported an e
 constexpr Result kErrNoBootLoader = -112;     ///< the device has no boot loader
 constexpr Result kErrNotSupported = -120;     ///< firmware or device not supported
 
+// Instrument command protocol (the instruments' ASCII command line, their
+// radio module and the settings, clock and erase commands).
+constexpr Result kErrProtoCannotDo = -1;        ///< the device cannot do this; nothing was sent
+constexpr Result kErrProtoOutOfRange = -11;     ///< argument or option out of range, or not for this device
+constexpr Result kErrProtoRefused = -12;        ///< the device refused the value
+constexpr Result kErrProtoNotSupported = -13;   ///< link type or firmware not supported
+constexpr Result kErrProtoLastSilent = -22;     ///< the last attempt heard nothing; no answer to the query
+constexpr Result kErrProtoRadioModule = -23;    ///< the radio module could not be configured or is absent
+constexpr Result kErrProtoEmptyAnswer = -31;    ///< the device answered with its prompt only
+constexpr Result kErrProtoEcho = -32;           ///< the answer holds the command that was sent
+constexpr Result kErrProtoRelayActive = -33;    ///< a relay echoes the line: it must be active
+constexpr Result kErrProtoErrorAnswer = -34;    ///< the device answered "ERROR", "Unsupported" or '?'
+constexpr Result kErrProtoNoName = -36;         ///< the device has no name: it is uninitialised
+constexpr Result kErrProtoWrongDevice = -37;    ///< the device's name is not the connected device's
+constexpr Result kErrProtoNoRadio = -45;        ///< the device has no radio module
+constexpr Result kErrNameBadChar = -50;         ///< device name with a control character, space, 127 or 255
+constexpr Result kErrNameForbiddenChar = -51;   ///< device name with one of ? \ " / < > * | : ; ,
+constexpr Result kErrNameReserved = -52;        ///< device name is a word of the command language
+constexpr Result kErrNameEmpty = -53;           ///< device name missing or empty
+constexpr Result kErrNameLength = -54;          ///< device name longer than 8 characters
+constexpr Result kErrNameHighChar = -56;        ///< device name with another character above 127
+
 }  // namespace zuro
