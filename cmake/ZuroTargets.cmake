@@ -6,7 +6,8 @@ target_compile_options(zuro_options INTERFACE -Wall -Wextra -Wpedantic -Wshadow 
 if(ZURO_WERROR)
   # g++ 12 reports false maybe-uninitialized warnings inside libstdc++ (std::regex,
   # std::function) once optimisation is on; keep them visible but not fatal.
-  target_compile_options(zuro_options INTERFACE -Werror -Wno-error=maybe-uninitialized)
+  target_compile_options(zuro_options INTERFACE -Werror
+                         $<$<CXX_COMPILER_ID:GNU>:-Wno-error=maybe-uninitialized>)
 endif()
 if(ZURO_SANITIZE)
   target_compile_options(zuro_options INTERFACE -fsanitize=address,undefined
