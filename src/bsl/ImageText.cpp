@@ -56,27 +56,35 @@ bool ParseSectionAddress(std::string_view section, std::size_t& pos, std::uint32
   return pos > first;
 }
 
-TiTxtStatus ReadVectorSection(std::string_view data, std::uint32_t address, VectorTable& vectors) {
+// Reads the vector words of a section at 0xFFE0-0xFFFE. Returns where the
+// data go on past 0xFFFF (npos when they do not): tools for the larger parts
+// write the vectors and the program above 64 KiB as one section.
+std::size_t ReadVectorSection(std::string_view data, std::uint32_t address, VectorTable& vectors,
+                              TiTxtStatus& status) {
   std::size_t index = (address - kVectorTableStart) / 2;
   std::uint8_t group[kImageDigitsPerWord];
   std::size_t held = 0;
-  for (const char c : data) {
-    const std::uint8_t v = HexValue(c);
+  status = TiTxtStatus::kOk;
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    const std::uint8_t v = HexValue(data[i]);
     if (v == kNotHex) {
       continue;
+    }
+    if (index == kVectorCount) {
+      return i;
     }
     group[held++] = v;
     if (held == kImageDigitsPerWord) {
       held = 0;
       // TI-TXT lists bytes in memory order: "abcd" is low byte ab, high byte cd.
-      if (index < kVectorCount) {
-        vectors[index] = static_cast<std::uint16_t>((group[2] << 12) | (group[3] << 8) |
+      vectors[index++] = static_cast<std::uint16_t>((group[2] << 12) | (group[3] << 8) |
                                                     (group[0] << 4) | group[1]);
-        ++index;
-      }
     }
   }
-  return held == 0 ? TiTxtStatus::kOk : TiTxtStatus::kOddVectorDigits;
+  if (held != 0) {
+    status = TiTxtStatus::kOddVectorDigits;
+  }
+  return std::string_view::npos;
 }
 
 TiTxtStatus AppendProgramSection(std::string_view data, std::uint32_t address, std::string& text) {
@@ -156,7 +164,11 @@ TiTxtStatus ConvertTiTxtUnguarded(std::string_view fileText, FirmwareImage& out)
     TiTxtStatus status = TiTxtStatus::kOk;
     if (address >= kVectorTableStart && address <= kVectorTableLast) {
       vectorsFound = true;
-      status = ReadVectorSection(data, address, image.vectors);
+      const std::size_t beyond = ReadVectorSection(data, address, image.vectors, status);
+      if (status == TiTxtStatus::kOk && beyond != std::string_view::npos) {
+        programFound = true;
+        status = AppendProgramSection(data.substr(beyond), kVectorTableEnd, image.text);
+      }
     } else if (address >= kSkippedAreaStart && address <= kSkippedAreaLast) {
       // Left out on purpose: see kSkippedAreaStart.
     } else {

@@ -25,6 +25,7 @@ using VectorTable = std::array<std::uint16_t, kVectorCount>;
 
 constexpr std::uint32_t kVectorTableStart = 0xFFE0; ///< address of vector 0
 constexpr std::uint32_t kVectorTableLast = 0xFFFE;  ///< address of the reset vector
+constexpr std::uint32_t kVectorTableEnd = 0x10000;  ///< first address after the vectors
 /// TI-TXT sections starting in this area are never taken from a file: the
 /// boot loader never erases 0xFA00-0xFFFF, so writing there could not work.
 constexpr std::uint32_t kSkippedAreaStart = 0xFA00; ///< 64000
@@ -66,7 +67,8 @@ VectorTable ErasedVectors();
 
 /// Converts the content of a TI-TXT file. Only the part before the first "q"
 /// counts; each section "@addr" LF data... is a vector section (0xFFE0-0xFFFE,
-/// words stored from vector (addr - 0xFFE0) / 2 on, up to vector 15), a
+/// words stored from vector (addr - 0xFFE0) / 2 on, up to vector 15; data
+/// running on past 0xFFFF is program data from 0x10000), a
 /// skipped section (0xFA00-0xFDFE), or program data appended as a marker and
 /// words. A last incomplete program word is completed with erased bytes.
 /// Non-hex characters inside data are skipped; lower-case digits are taken and

@@ -53,4 +53,10 @@ constexpr Result kErrNameEmpty = -53;           ///< device name missing or empt
 constexpr Result kErrNameLength = -54;          ///< device name longer than 8 characters
 constexpr Result kErrNameHighChar = -56;        ///< device name with another character above 127
 
+// Boot-loader host (firmware image, TI-TXT files, the boot-loader protocol).
+constexpr Result kErrBslRefused = -1;       ///< the boot loader refused ("-", "?") or answered something else
+constexpr Result kErrBslBadArgument = -11;  ///< too many fields, erase start in 0xFA00-0xFFFF, malformed image text
+constexpr Result kErrBslNoAttempt = -22;    ///< tries 0: no attempt was made
+constexpr Result kErrNotTiTxt = -100;       ///< the file is not a valid TI-TXT firmware file
+
 }  // namespace zuro

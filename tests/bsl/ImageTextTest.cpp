@@ -123,9 +123,10 @@ TEST(ConvertTiTxt, IncompleteWordsAreCompletedWithErasedDigits) {
   }
 }
 
-TEST(ConvertTiTxt, VectorSectionFillsFromItsAddressAndStopsAtTheReset) {
+TEST(ConvertTiTxt, VectorSectionFillsFromItsAddressAndRunsOnIntoTheExtendedFlash) {
   FirmwareImage image;
-  // Eight words from 0xFFF0 (vectors 8..15), then two more that have no place.
+  // Eight words from 0xFFF0 (vectors 8..15), then program bytes from 0x10000
+  // in the same section, as tools for the larger parts write them.
   ASSERT_EQ(ConvertTiTxt("@1200\n01 02\n@FFF0\n"
                          "08 00 09 00 0A 00 0B 00 0C 00 0D 00 0E 00 00 12 AA BB CC DD\nq\n",
                          image),
@@ -137,8 +138,10 @@ TEST(ConvertTiTxt, VectorSectionFillsFromItsAddressAndStopsAtTheReset) {
     EXPECT_EQ(image.vectors[k], k) << k;
   }
   EXPECT_EQ(image.vectors[15], 0x1200);
+  EXPECT_EQ(image.text, "@012000201@10000BBAADDCC");
 
   ASSERT_EQ(ConvertTiTxt("@1200\n01 02\n" + kV + "q\n", image), TiTxtStatus::kOk);
+  EXPECT_EQ(image.text, "@012000201");
   EXPECT_EQ(image.vectors, SectionVectors());
 }
 
