@@ -53,10 +53,28 @@ constexpr Result kErrNameEmpty = -53;           ///< device name missing or empt
 constexpr Result kErrNameLength = -54;          ///< device name longer than 8 characters
 constexpr Result kErrNameHighChar = -56;        ///< device name with another character above 127
 
+// Serial link (the port driver and port enumeration). Other system errors are
+// passed on as the negated error number.
+constexpr Result kErrPortUnavailable = -2;  ///< no such port (ENOENT, ENODEV, ENXIO): "isn't available"
+constexpr Result kErrPortInUse = -5;        ///< another program holds the port (EBUSY or its lock)
+constexpr Result kErrPortNoName = -6;       ///< a baud change on an object that has no port name
+constexpr Result kErrPortNameTooLong = -7;  ///< port name longer than a port name field holds
+constexpr Result kErrPortNoCapacity = -11;  ///< port enumeration into a list of capacity 0
+constexpr Result kErrPortNoAccess = -13;    ///< no permission to open the port (EACCES); not "in use"
+constexpr Result kErrPortNotSerial = -25;   ///< the path is not a serial device (regular file, directory)
+
 // Boot-loader host (firmware image, TI-TXT files, the boot-loader protocol).
 constexpr Result kErrBslRefused = -1;       ///< the boot loader refused ("-", "?") or answered something else
 constexpr Result kErrBslBadArgument = -11;  ///< too many fields, erase start in 0xFA00-0xFFFF, malformed image text
 constexpr Result kErrBslNoAttempt = -22;    ///< tries 0: no attempt was made
 constexpr Result kErrNotTiTxt = -100;       ///< the file is not a valid TI-TXT firmware file
+
+// Instrument services (connection, settings snapshot and settings file,
+// checks and maintenance).
+constexpr Result kErrFirmwareCorrupt = -1;       ///< the instrument's self-test reports corrupt code
+constexpr Result kErrLoginRefused = -25;         ///< the access-code login was not confirmed
+constexpr Result kErrSettingsFileDenied = -105;  ///< the settings file may not be read (access denied)
+constexpr Result kErrSettingsFileHandle = -106;  ///< the settings file gave an invalid handle
+constexpr Result kErrSettingsFileTooLarge = -107; ///< far larger than any settings file: not one
 
 }  // namespace zuro
