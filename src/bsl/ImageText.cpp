@@ -88,8 +88,16 @@ std::size_t ReadVectorSection(std::string_view data, std::uint32_t address, Vect
 }
 
 TiTxtStatus AppendProgramSection(std::string_view data, std::uint32_t address, std::string& text) {
-  text += FormatImageMarker(address);
-  char group[kImageDigitsPerWord];
+  // The section can never give more than its own characters plus the marker
+  // and one completed word: room for that is made first, then filled through
+  // a pointer and cut to what was written. No input can write past it.
+  const std::size_t base = text.size();
+  text.resize(base + kImageMarkerLength + data.size() + kImageDigitsPerWord);
+  char* out = text.data() + base;
+  const std::string marker = FormatImageMarker(address);
+  std::memcpy(out, marker.data(), kImageMarkerLength);
+  out += kImageMarkerLength;
+  char group[kImageDigitsPerWord] = {};
   std::size_t held = 0;
   std::size_t digits = 0;
   for (const char c : data) {
@@ -101,22 +109,23 @@ TiTxtStatus AppendProgramSection(std::string_view data, std::uint32_t address, s
     if (held == kImageDigitsPerWord) {
       held = 0;
       digits += kImageDigitsPerWord;
-      const char word[kImageDigitsPerWord] = {group[2], group[3], group[0], group[1]};
-      text.append(word, kImageDigitsPerWord);
+      out[0] = group[2];
+      out[1] = group[3];
+      out[2] = group[0];
+      out[3] = group[1];
+      out += kImageDigitsPerWord;
     }
   }
   // A last incomplete word is completed with erased (F) digits where the file
   // gave none: a -> FFaF, ab -> FFab, abc -> cFab.
-  if (held == 1) {
-    const char word[kImageDigitsPerWord] = {'F', 'F', group[0], 'F'};
-    text.append(word, kImageDigitsPerWord);
-  } else if (held == 2) {
-    const char word[kImageDigitsPerWord] = {'F', 'F', group[0], group[1]};
-    text.append(word, kImageDigitsPerWord);
-  } else if (held == 3) {
-    const char word[kImageDigitsPerWord] = {group[2], 'F', group[0], group[1]};
-    text.append(word, kImageDigitsPerWord);
+  if (held != 0) {
+    const char word[3][kImageDigitsPerWord] = {{'F', 'F', group[0], 'F'},
+                                               {'F', 'F', group[0], group[1]},
+                                               {group[2], 'F', group[0], group[1]}};
+    std::memcpy(out, word[held - 1], kImageDigitsPerWord);
+    out += kImageDigitsPerWord;
   }
+  text.resize(static_cast<std::size_t>(out - text.data()));
   digits += held;
   const std::uint64_t bytes = (digits + 1) / 2;
   if (address + bytes > kImageAddressLimit) {
@@ -374,6 +383,11 @@ bool ForEachImageByte(std::string_view imageText, const VectorTable& vectors,
 std::string FormatTiTxt(const std::vector<MemoryBlock>& blocks, const VectorTable& vectors) {
   constexpr std::size_t kBytesPerLine = 16;
   std::string out;
+  std::size_t byteCount = 0;
+  for (const MemoryBlock& block : blocks) {
+    byteCount += block.bytes.size();
+  }
+  out.reserve(byteCount * 3 + blocks.size() * 8 + 128);
   auto appendBlock = [&out](std::uint32_t address, const std::uint8_t* bytes, std::size_t count) {
     out += kImageMarker;
     const int width = address > 0xFFFF ? 5 : 4;
@@ -387,15 +401,24 @@ std::string FormatTiTxt(const std::vector<MemoryBlock>& blocks, const VectorTabl
       out += (i + 1) % kBytesPerLine == 0 || i + 1 == count ? kLineFeed : ' ';
     }
   };
-  for (const MemoryBlock& block : blocks) {
-    appendBlock(block.address, block.bytes.data(), block.bytes.size());
-  }
   std::uint8_t vectorBytes[2 * kVectorCount];
   for (std::size_t k = 0; k < kVectorCount; ++k) {
     vectorBytes[2 * k] = static_cast<std::uint8_t>(vectors[k] & 0xFF);
     vectorBytes[2 * k + 1] = static_cast<std::uint8_t>(vectors[k] >> 8);
   }
-  appendBlock(kVectorTableStart, vectorBytes, sizeof vectorBytes);
+  // Sections in ascending address order, the vectors in their place, as the
+  // MSP430 tools write them.
+  bool vectorsWritten = false;
+  for (const MemoryBlock& block : blocks) {
+    if (!vectorsWritten && block.address > kVectorTableStart) {
+      appendBlock(kVectorTableStart, vectorBytes, sizeof vectorBytes);
+      vectorsWritten = true;
+    }
+    appendBlock(block.address, block.bytes.data(), block.bytes.size());
+  }
+  if (!vectorsWritten) {
+    appendBlock(kVectorTableStart, vectorBytes, sizeof vectorBytes);
+  }
   out += kTiTxtEnd;
   out += kLineFeed;
   return out;

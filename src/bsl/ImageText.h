@@ -122,9 +122,10 @@ struct MemoryBlock {
   std::vector<std::uint8_t> bytes;
 };
 
-/// Writes memory blocks and the vector table as a TI-TXT file in the MSP430
-/// tools' layout: "@ADDR" lines (four digits, more when needed), 16 byte pairs
-/// per line separated by blanks, the vectors as a section at 0xFFE0, and "q".
+/// Writes memory blocks (in ascending address order) and the vector table as
+/// a TI-TXT file in the MSP430 tools' layout: "@ADDR" lines (four digits, five
+/// when needed), 16 byte pairs per line separated by blanks, the vectors as a
+/// section at 0xFFE0 in its place among the others, and "q".
 std::string FormatTiTxt(const std::vector<MemoryBlock>& blocks, const VectorTable& vectors);
 
 } // namespace zuro

@@ -4,9 +4,9 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <new>
 
+#include "bsl/FileView.h"
 #include "core/Text.h"
 #include "core/Time.h"
 #include "service/DeviceKinds.h"
@@ -18,7 +18,6 @@ namespace {
 constexpr const char* kLogTag = "ZuroBSL";
 constexpr const char* kTiTxtSuffix = ".txt";
 constexpr std::size_t kVersionDigitsMax = 11;
-constexpr std::size_t kReadChunk = 64 * 1024; ///< bytes per read of a firmware file
 constexpr const char* kPartialSuffix = ".partial";
 
 // Framing and wire texts of the boot loader.
@@ -94,42 +93,6 @@ long ElapsedSeconds(std::uint32_t start) {
   return static_cast<long>(ElapsedMs(start) / 1000);
 }
 
-// Reads a whole file. 0, or the negated error number; -ENOMEM when memory ran out.
-Result ReadWholeFile(const std::string& path, std::string& content) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) {
-    return -EISDIR;
-  }
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    return -errno;
-  }
-  Result result = 0;
-  try {
-    const std::uintmax_t size = std::filesystem::file_size(path, ec);
-    if (!ec) {
-      content.reserve(static_cast<std::size_t>(size));
-    }
-    std::string chunk(kReadChunk, '\0');
-    for (;;) {
-      const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), file);
-      content.append(chunk.data(), got);
-      if (got < chunk.size()) {
-        if (std::ferror(file) != 0) {
-          result = errno != 0 ? -errno : -EIO;
-        }
-        break;
-      }
-    }
-  } catch (const std::bad_alloc&) {
-    result = -ENOMEM;
-  } catch (const std::length_error&) {
-    result = -ENOMEM;
-  }
-  std::fclose(file);
-  return result;
-}
-
 } // namespace
 
 ImageFileName ParseImageFileName(std::string_view path) {
@@ -201,8 +164,8 @@ ZuroBSLHost::~ZuroBSLHost() {
 
 Result ZuroBSLHost::BSLLoadTIFile(const std::string& path) {
   const std::uint32_t start = TickMs();
-  std::string file;
-  const Result read = ReadWholeFile(path, file);
+  FileView file;
+  const Result read = file.Open(path);
   if (read == -ENOMEM) {
     LogLine(SharedLog(), kLogFailures, "BSLLoadTIFile failed with error %d (%d ms)",
             kErrOutOfMemory, ElapsedMsInt(start));
@@ -214,7 +177,7 @@ Result ZuroBSLHost::BSLLoadTIFile(const std::string& path) {
     return read;
   }
   FirmwareImage image;
-  const TiTxtStatus status = ConvertTiTxt(file, image);
+  const TiTxtStatus status = ConvertTiTxt(file.Text(), image);
   if (status == TiTxtStatus::kOutOfMemory) {
     LogLine(SharedLog(), kLogFailures, "BSLLoadTIFile failed with error %d (%d ms)",
             kErrOutOfMemory, ElapsedMsInt(start));
