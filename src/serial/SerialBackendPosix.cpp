@@ -26,12 +26,15 @@ constexpr const char* kProbedPortStem = "/dev/ttyS"; ///< built-in UARTs; ttyS0 
 constexpr long kNanosPerMs = 1000000;
 
 /// The errors the update sequence words specially get their fixed codes; the
-/// others pass through as negated error numbers.
+/// others pass through as negated error numbers. EIO is a device node with no
+/// hardware behind it (an empty UART slot); passed through as -5 it would
+/// read as "in use".
 Result MapOpenError(int err) {
   switch (err) {
   case ENOENT:
   case ENODEV:
   case ENXIO:
+  case EIO:
   case ENOTDIR:
   case ELOOP:
     return kErrPortUnavailable;

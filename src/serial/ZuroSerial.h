@@ -12,9 +12,12 @@
 
 #include "core/ResultCodes.h"
 #include "log/ZuroLog.h"
+#include "serial/PortSource.h"
 #include "serial/SerialBackend.h"
 
 namespace zuro {
+
+struct CommPortInfo;
 
 class ZuroSerial {
 public:
@@ -76,6 +79,15 @@ public:
   /// the negated system error when the driver refuses.
   Result ZSHostBaud(std::uint32_t baud);
 
+  /// Lists the computer's serial ports with readable names, sorted, busy ones
+  /// marked (see CommPortEnum.h). `capacity`: entries in `list` in, entries
+  /// filled out. `forceFindAll` also probes the built-in ports 1 to 16.
+  /// Returns the number of ports the device list gave (1 when probing ran),
+  /// kErrMissingArgument, kErrPortNoCapacity or kErrOutOfMemory.
+  Result CommPortEnum(CommPortInfo* list, std::int32_t* capacity, bool forceFindAll);
+  /// The device list CommPortEnum reads; null means the platform's own.
+  void SetPortSource(PortSource* source) { portSource_ = source; }
+
   bool IsOpen() const { return portHandle_ != nullptr && portHandle_->IsOpen(); }
   std::uint32_t HostBaud() const { return hostBaud_; }
   const std::string& PortName() const { return portName_; }
@@ -134,6 +146,8 @@ private:
   std::unique_ptr<char[]> ownedBuffer_;
   char* ownLentBuffer_ = nullptr; ///< this object's lent buffer while another's is adopted
   bool adopted_ = false;
+  PortSource* portSource_ = nullptr;
+  std::unique_ptr<PortSource> platformSource_;
 };
 
 } // namespace zuro
