@@ -20,7 +20,7 @@ constexpr std::size_t kLiteralLineChars = 96; ///< image text characters per sou
 
 int main(int argc, char** argv) {
   if (argc != 5) {
-    std::fputs("usage: zuro-firmware-embed INPUT.txt OUTPUT.cpp NAME KIND\n", stderr);
+    (void)std::fputs("usage: zuro-firmware-embed INPUT.txt OUTPUT.cpp NAME KIND\n", stderr);
     return 2;
   }
   const char* input = argv[1];
@@ -29,19 +29,21 @@ int main(int argc, char** argv) {
   char* end = nullptr;
   const unsigned long kind = std::strtoul(argv[4], &end, 10);
   if (*end != '\0' || kind > 255 || name.find_first_of("\"\\") != std::string::npos) {
-    std::fputs("zuro-firmware-embed: bad name or kind\n", stderr);
+    (void)std::fputs("zuro-firmware-embed: bad name or kind\n", stderr);
     return 2;
   }
   std::ifstream in(input, std::ios::binary);
   if (!in) {
-    std::fprintf(stderr, "zuro-firmware-embed: cannot read %s: %s\n", input, std::strerror(errno));
+    (void)std::fprintf(stderr, "zuro-firmware-embed: cannot read %s: %s\n", input,
+                       std::strerror(errno));
     return 1;
   }
   const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   zuro::FirmwareImage image;
   const zuro::TiTxtStatus status = zuro::ConvertTiTxt(file, image);
   if (status != zuro::TiTxtStatus::kOk) {
-    std::fprintf(stderr, "zuro-firmware-embed: %s: %s\n", input, zuro::TiTxtStatusText(status));
+    (void)std::fprintf(stderr, "zuro-firmware-embed: %s: %s\n", input,
+                       zuro::TiTxtStatusText(status));
     return 1;
   }
   std::string source;
@@ -58,7 +60,7 @@ int main(int argc, char** argv) {
             std::to_string(kind) + ",\n    {";
   char word[16];
   for (std::size_t k = 0; k < zuro::kVectorCount; ++k) {
-    std::snprintf(word, sizeof word, "%s0x%04X", k == 0 ? "" : ", ", image.vectors[k]);
+    (void)std::snprintf(word, sizeof word, "%s0x%04X", k == 0 ? "" : ", ", image.vectors[k]);
     source += word;
   }
   source += "},\n    kImageText,\n    " + std::to_string(image.text.size()) + "u,\n    " +
@@ -67,8 +69,8 @@ int main(int argc, char** argv) {
   out.write(source.data(), static_cast<std::streamsize>(source.size()));
   out.close();
   if (!out) {
-    std::fprintf(stderr, "zuro-firmware-embed: cannot write %s: %s\n", output,
-                 std::strerror(errno));
+    (void)std::fprintf(stderr, "zuro-firmware-embed: cannot write %s: %s\n", output,
+                       std::strerror(errno));
     return 1;
   }
   return 0;

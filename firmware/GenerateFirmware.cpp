@@ -60,11 +60,11 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
     if (option == "--help") {
-      std::fputs(kUsage, stdout);
+      (void)std::fputs(kUsage, stdout);
       return 0;
     }
     if (i + 1 >= argc) {
-      std::fprintf(stderr, "zuro-firmware-gen: %s needs a value\n%s", option.c_str(), kUsage);
+      (void)std::fprintf(stderr, "zuro-firmware-gen: %s needs a value\n%s", option.c_str(), kUsage);
       return 2;
     }
     const char* value = argv[++i];
@@ -86,18 +86,20 @@ int main(int argc, char** argv) {
     } else if (option == "--output") {
       output = value;
     } else {
-      std::fprintf(stderr, "zuro-firmware-gen: unknown option %s\n%s", option.c_str(), kUsage);
+      (void)std::fprintf(stderr, "zuro-firmware-gen: unknown option %s\n%s", option.c_str(),
+                         kUsage);
       return 2;
     }
     if (!ok) {
-      std::fprintf(stderr, "zuro-firmware-gen: bad value for %s: %s\n", option.c_str(), value);
+      (void)std::fprintf(stderr, "zuro-firmware-gen: bad value for %s: %s\n", option.c_str(),
+                         value);
       return 2;
     }
   }
   std::string error;
   const std::string file = zuro::GenerateFirmwareTiTxt(layout, &error);
   if (file.empty()) {
-    std::fprintf(stderr, "zuro-firmware-gen: %s\n", error.c_str());
+    (void)std::fprintf(stderr, "zuro-firmware-gen: %s\n", error.c_str());
     return 1;
   }
   if (output.empty()) {
@@ -107,8 +109,8 @@ int main(int argc, char** argv) {
   out.write(file.data(), static_cast<std::streamsize>(file.size()));
   out.close();
   if (!out) {
-    std::fprintf(stderr, "zuro-firmware-gen: cannot write %s: %s\n", output.c_str(),
-                 std::strerror(errno));
+    (void)std::fprintf(stderr, "zuro-firmware-gen: cannot write %s: %s\n", output.c_str(),
+                       std::strerror(errno));
     return 1;
   }
   return 0;

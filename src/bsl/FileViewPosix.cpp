@@ -12,7 +12,7 @@
 namespace zuro {
 
 namespace {
-constexpr std::size_t kReadChunk = 64 * 1024; ///< bytes per read of an unmappable file
+constexpr std::size_t kReadChunk = std::size_t{64} * 1024; ///< bytes per read of an unmappable file
 
 #ifdef MAP_POPULATE
 constexpr int kMapFlags = MAP_PRIVATE | MAP_POPULATE; // one call maps the cached pages

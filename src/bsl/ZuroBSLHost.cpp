@@ -234,7 +234,7 @@ Result ZuroBSLHost::BSLWriteTIFile(const std::string& path) {
     error = errno;
   }
   if (error != 0) {
-    std::remove(partial.c_str());
+    (void)std::remove(partial.c_str());
     LogLine(SharedLog(), kLogFailures, "BSLWriteTIFile got error %d writing datafile %s", error,
             path.c_str());
     return -error;

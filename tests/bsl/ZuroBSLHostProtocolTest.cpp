@@ -129,6 +129,20 @@ TEST_F(BootLoaderLine, NoBootLoaderFailsAfterOneCheck) {
   EXPECT_TRUE(log_.Contains("BSLConnect failed to connect to device (error -112)"));
 }
 
+// An acknowledgement without a version is not a connection: the host must
+// not report success with no boot-loader version.
+TEST_F(BootLoaderLine, AnswerWithoutVersionIsNoConnection) {
+  for (int i = 0; i < 2; ++i) {
+    peer_.Answer("boot KWAX\r", "?\r").Answer("g.0095\r", "+\r");
+  }
+  EXPECT_EQ(host_.BSLConnect(pty_.SlavePath(), 9600, false, 2), kErrBslRefused);
+  EXPECT_TRUE(peer_.WaitDone());
+  EXPECT_EQ(peer_.Received(), "boot KWAX\rg.0095\rboot KWAX\rg.0095\r");
+  EXPECT_EQ(host_.bslVersion(), 0);
+  EXPECT_FALSE(host_.IsOpen());
+  EXPECT_TRUE(log_.Contains("BSLConnect failed to connect to device (error -1)"));
+}
+
 TEST_F(BootLoaderLine, CheckAndAttachToAWaitingBootLoader) {
   HandOff();
   peer_.Answer("\r", "$");
