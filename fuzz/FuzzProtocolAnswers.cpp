@@ -41,7 +41,9 @@ void Exercise(std::string_view text) {
     (void)ParseAdcFactors(text, channels);
   }
   DeviceDateTime when;
-  (void)ParseDeviceDateTime(text, when);
+  if (ParseDeviceDateTime(text, when)) {
+    (void)IsInstrumentDate(when);
+  }
 
   std::int32_t numbers[5] = {};
   (void)ScanInts(AfterFirstCr(text), "    ", numbers, 5);

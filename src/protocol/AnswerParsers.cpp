@@ -430,6 +430,20 @@ bool ParseDeviceDateTime(std::string_view answer, DeviceDateTime& when) {
   return true;
 }
 
+bool IsInstrumentDate(const DeviceDateTime& when) {
+  constexpr int kDaysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  constexpr std::int32_t kFirstYear = 2000;
+  constexpr std::int32_t kLastYear = 2067; // 32-bit ZuroSeconds reach into 2068
+  if (when.year < kFirstYear || when.year > kLastYear || when.month < 1 || when.month > 12 ||
+      when.hour < 0 || when.hour > 23 || when.minute < 0 || when.minute > 59 || when.second < 0 ||
+      when.second > 59) {
+    return false;
+  }
+  const bool leap = when.year % 4 == 0 && (when.year % 100 != 0 || when.year % 400 == 0);
+  const int days = kDaysInMonth[when.month - 1] + (when.month == 2 && leap ? 1 : 0);
+  return when.day >= 1 && when.day <= days;
+}
+
 bool IsHexDigits(std::string_view text, std::size_t digits) {
   if (text.size() != digits) {
     return false;

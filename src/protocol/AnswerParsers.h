@@ -110,6 +110,9 @@ struct DeviceDateTime {
   std::int32_t year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
 };
 bool ParseDeviceDateTime(std::string_view answer, DeviceDateTime& when);
+/// True for a date and time that exists and that an instrument clock can hold
+/// (2000 to 2067): 2021-2-30 or 24:00:00 do not.
+bool IsInstrumentDate(const DeviceDateTime& when);
 
 /// True when `text` is exactly `digits` hexadecimal digits.
 bool IsHexDigits(std::string_view text, std::size_t digits);

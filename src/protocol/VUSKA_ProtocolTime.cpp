@@ -26,19 +26,6 @@ constexpr std::uint32_t kEraseAnswerMs = 17000;
 constexpr std::uint32_t kEraseAnswerCapacity = 32;
 constexpr std::string_view kDataFlashFail = "DataFlash FAIL";
 
-bool ValidDate(const DeviceDateTime& when) {
-  constexpr int kDaysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  constexpr std::int32_t kFirstYear = 2000;
-  constexpr std::int32_t kLastYear = 2067; // ZuroSeconds of 32 bits reach into 2068
-  if (when.year < kFirstYear || when.year > kLastYear || when.month < 1 || when.month > 12 ||
-      when.hour < 0 || when.hour > 23 || when.minute < 0 || when.minute > 59 || when.second < 0 ||
-      when.second > 59) {
-    return false;
-  }
-  const bool leap = when.year % 4 == 0 && (when.year % 100 != 0 || when.year % 400 == 0);
-  const int days = kDaysInMonth[when.month - 1] + (when.month == 2 && leap ? 1 : 0);
-  return when.day >= 1 && when.day <= days;
-}
 } // namespace
 
 std::int64_t VUSKA_Protocol::ComputerTime() const {
@@ -176,7 +163,7 @@ Result VUSKA_Protocol::DeviceTime(ZuroSeconds* seconds, int set) {
         asked.tm_isdst = local.tm_isdst > 0 ? 1 : 0;
         // A date that does not exist (2021-2-30) would be moved silently by mktime.
         const std::time_t utc =
-            ValidDate(when) ? std::mktime(&asked) : static_cast<std::time_t>(-1);
+            IsInstrumentDate(when) ? std::mktime(&asked) : static_cast<std::time_t>(-1);
         const std::int64_t zuro =
             static_cast<std::int64_t>(utc) + UtcOffsetSeconds() - kZuroEpochOffset;
         if (utc == static_cast<std::time_t>(-1) || zuro < 0 ||

@@ -227,6 +227,20 @@ TEST(DeviceDateTime, AfterTheLabelOrFromTheStart) {
   EXPECT_FALSE(ParseDeviceDateTime("2000/1/2 3:4:5", when));
 }
 
+TEST(DeviceDateTime, OnlyDatesAnInstrumentClockCanHold) {
+  EXPECT_TRUE(IsInstrumentDate({2000, 1, 1, 0, 0, 0}));
+  EXPECT_TRUE(IsInstrumentDate({2024, 2, 29, 23, 59, 59}));
+  EXPECT_TRUE(IsInstrumentDate({2067, 12, 31, 23, 59, 59}));
+  EXPECT_FALSE(IsInstrumentDate({2021, 2, 29, 0, 0, 0}));
+  EXPECT_FALSE(IsInstrumentDate({2021, 2, 30, 0, 0, 0}));
+  EXPECT_FALSE(IsInstrumentDate({2100, 2, 29, 0, 0, 0}));
+  EXPECT_FALSE(IsInstrumentDate({1999, 12, 31, 0, 0, 0}));
+  EXPECT_FALSE(IsInstrumentDate({2021, 6, 1, 24, 0, 0}));
+  EXPECT_FALSE(IsInstrumentDate({2021, 0, 1, 0, 0, 0}));
+  EXPECT_FALSE(IsInstrumentDate({2021, 6, 0, 0, 0, 0}));
+  EXPECT_FALSE(IsInstrumentDate({2021, 6, 1, 0, -1, 0}));
+}
+
 TEST(ScanInts, CountsWhatWasReadBeforeTheFirstMismatch) {
   std::int32_t v[5] = {};
   EXPECT_EQ(ScanInts("1 2 3 300 5", "    ", v, 5), 5u);
