@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+
+#include "sim/SimTestSupport.h"
+
+namespace zuro::sim {
+namespace {
+
+using test::SimFixture;
+
+TEST(SimKinds, EveryKindReportsItsIdentityAndLayout) {
+  const struct {
+    const char* kind;
+    const char* identity;
+    std::uint32_t bootLoaderBaud;
+  } cases[] = {
+      {"du70", "DU70 2.20", 9600},    {"qt7", "QT7 1.40", 9600},        {"kvl", "KVL 1.12", 9600},
+      {"lq7b", "LQ7B 2.04", 9600},    {"trellisbase", "ZS 1.12", 9600}, {"hg4", "HG4 2.05", 57600},
+      {"vantorix", "VX 1.23", 57600}, {"vcd", "VCD 1.05", 9600},        {"qx20", "QX20 2.01", 9600},
+      {"tq8", "TQ 1.31", 9600},       {"unknown", "XYZ 1.00", 9600},
+  };
+  for (const auto& c : cases) {
+    SimFixture sim(c.kind);
+    EXPECT_EQ(sim.Ex("get -ver\r"), StrFormat("\r%s\r>", c.identity)) << c.kind;
+    EXPECT_EQ(sim.Device().Layout().bootLoaderBaud, c.bootLoaderBaud) << c.kind;
+    EXPECT_EQ(sim.Device().Identity(), c.identity);
+  }
+}
+
+TEST(SimKinds, OldLq7KnowsOnlyShowAndItsOldCommands) {
+  SimFixture sim("lq7");
+  EXPECT_EQ(sim.Ex("get -ver\r"), "\r?\r>");
+  EXPECT_EQ(sim.Ex("show\r"), "\rID: NODE7\rVersion: 1.20\rRadio: 1\rWake: 900\rResets: 1\r>");
+  EXPECT_EQ(sim.Ex("set -w 600\r"), "\r>"); // taken with the bare prompt
+  EXPECT_EQ(sim.Ex("hertz\r"), "\r20\r>");
+  EXPECT_EQ(sim.Ex("set -p 30\r"), "\r>");
+  EXPECT_NE(sim.Ex("time\r").find("Date\\Time: "), std::string::npos);
+  EXPECT_EQ(sim.Ex("set -t 1:2:3\r"), "\r>");
+  EXPECT_EQ(sim.Ex("yes\r"), "\rData erased OK!\r>"); // ends in '!' on old firmware
+  EXPECT_EQ(sim.Ex("get -i\r"), "\r?\r>");
+  EXPECT_EQ(sim.Ex("boot KWAX\r"), "\r?\r>");
+  EXPECT_EQ(sim.Device().Mode(), DeviceMode::kFirmware);
+  EXPECT_NE(sim.Ex("show\r").find("Wake: 600"), std::string::npos);
+}
+
+TEST(SimKinds, LoggerFamiliesDifferWhereTheirFirmwareDoes) {
+  SimFixture kvl("kvl");
+  EXPECT_EQ(kvl.Ex("set -adc30 10 20 30\r"), "\rERROR\r>"); // five channels
+  EXPECT_EQ(kvl.Ex("get -rch\r"), "\rUnsupported\r>");
+  EXPECT_EQ(kvl.Ex("get -apn\r"), "\rUnsupported\r>");
+
+  SimFixture lq7b("lq7b");
+  EXPECT_EQ(lq7b.Ex("set -baud 3\r"), "\rUnsupported\r>");
+  EXPECT_EQ(lq7b.Ex("get -build\r"), "\rL0204\r>");
+  EXPECT_EQ(lq7b.Ex("get -site\r"), "\rUnsupported\r>");
+
+  SimFixture base("trellisbase");
+  EXPECT_EQ(base.Ex("get -rch\r"), "\rOK\r3\r>"); // its radio is built in
+  EXPECT_EQ(base.Ex("set -rch 5\r"), "\rOK\r>");
+  EXPECT_EQ(base.Ex("set -rsch 1F00\r"), "\rOK\r>");
+  EXPECT_EQ(base.Ex("get -rsch\r"), "\rOK\r1F00\r>");
+  EXPECT_EQ(base.Ex("set -rch 7\r"), "\rERROR\r>");
+  EXPECT_EQ(base.Ex("get -rver\r"), "\rOK\r1A07\r>");
+  EXPECT_EQ(base.Ex("get -t\r"), "\rUnsupported\r>"); // no clock
+  EXPECT_EQ(base.Ex("get -data\r"), "\r2\r>");
+}
+
+TEST(SimKinds, Hygrant4NeedsTheAccessCodeAndGuardsItsConfigWord) {
+  SimFixture sim("hg4");
+  EXPECT_EQ(sim.Ex("get -sn\r"), "\rERROR\r>");
+  EXPECT_EQ(sim.Ex("get -batt\r"), "\r\n87\r>");
+  EXPECT_EQ(sim.Ex("login *2293\r\n\r"), "\r7035\r>");
+  EXPECT_EQ(sim.Ex("get -sn\r"), "\r\nAB\r>");
+  EXPECT_EQ(sim.Ex("get -config\r"), "\r\n5131\r>");
+  EXPECT_EQ(sim.Ex("set -sensor 0\r"), "\rOK\r>");
+  // A new serial number needs the config word corrected by the character sums.
+  EXPECT_EQ(sim.Ex("set -sn AC\r"), "\rOK\r>");
+  EXPECT_EQ(sim.Ex("set -config 5131\r"), "\rERROR\r>");
+  EXPECT_EQ(sim.Ex("set -config 5132\r"), "\rOK\r>");
+  // Records: a count, then each record by number.
+  EXPECT_EQ(sim.Ex("get -eqn\r"), "\r\n3\r>");
+  EXPECT_EQ(sim.Ex("get -eqn 1\r"), "\r\nRH_PCT 0.9950 1.2000\r>");
+  EXPECT_EQ(sim.Ex("get -eqn 3\r"), "\rERROR\r>");
+  EXPECT_EQ(sim.Ex("get -user\r"), "\r\n3\r>");
+  EXPECT_EQ(sim.Ex("reset -users\r"), "\rOK\r>");
+  EXPECT_EQ(sim.Ex("get -user\r"), "\r\n0\r>");
+  EXPECT_EQ(sim.Ex("set -user 1 QQ==\r"), "\rERROR\r>"); // no gaps
+  EXPECT_EQ(sim.Ex("set -user 0 QQ==\r"), "\rOK\r>");
+  EXPECT_EQ(sim.Ex("get -user 0\r"), "\r\nQQ==\r>");
+  EXPECT_EQ(sim.Ex("set -sec 757382400\r"), "\rOK\r>");
+  EXPECT_EQ(sim.Ex("logout\r"), "\r>");
+  EXPECT_EQ(sim.Ex("yes\r"), "\rERROR\r>");
+}
+
+TEST(SimKinds, SingleSettingInstrumentsServeTheirSettings) {
+  const struct {
+    const char* kind;
+    const char* key;
+    const char* initial;
+    const char* set;
+  } cases[] = {
+      {"vantorix", "contr", "62", "40"},
+      {"vantorix", "adc15", "1.0012 0.0031", "1 0"},
+      {"vcd", "i", "VCD01", "VCD02"},
+      {"vcd", "sn", "VCD330017", "VCD1"},
+      {"qx20", "loc", "Greenhouse 2, bench 4", "Lab"},
+      {"qx20", "x", "CH4", "CH5"},
+      {"qx20", "ext", "EXT1", "EXT2"},
+      {"qx20", "adccal", "1.0021 0.0004", "1 0"},
+      {"tq8", "units", "1", "2"},
+      {"tq8", "sample", "10 s avg", "1 s"},
+      {"tq8", "adc", "0.998", "1.001"},
+  };
+  for (const auto& c : cases) {
+    SimFixture sim(c.kind);
+    EXPECT_EQ(sim.Ex(StrFormat("get -%s\r", c.key)), StrFormat("\r\n%s\r>", c.initial))
+        << c.kind << " " << c.key;
+    EXPECT_EQ(sim.Ex(StrFormat("set -%s %s\r", c.key, c.set)), "\rOK\r>");
+    EXPECT_EQ(sim.Ex(StrFormat("get -%s\r", c.key)), StrFormat("\r\n%s\r>", c.set));
+  }
+  SimFixture tq8("tq8");
+  EXPECT_EQ(tq8.Ex("set -units mm\r"), "\rERROR\r>"); // a number on this instrument
+  SimFixture vx("vantorix");
+  EXPECT_EQ(vx.Ex("get -cal 1\r"), "\r\n1 0.9981 0.0102\r>");
+  EXPECT_EQ(vx.Ex("get -cal 3\r"), "\r\n\r>");
+  EXPECT_EQ(vx.Ex("set -cal 3 3 1.0 0.0\r"), "\rOK\r>");
+  EXPECT_EQ(vx.Ex("get -cal 20\r"), "\rERROR\r>");
+  EXPECT_EQ(vx.Ex("yes\r"), "\rOK\r>");
+  SimFixture vcd("vcd");
+  EXPECT_EQ(vcd.Ex("yes\r"), "\r?\r>"); // nothing to erase
+  EXPECT_EQ(vcd.Ex("get -t\r"), "\rUnsupported\r>");
+}
+
+TEST(SimKinds, UnknownDeviceAnswersItsIdentityAndLittleElse) {
+  SimFixture sim("unknown");
+  EXPECT_EQ(sim.Ex("get -batt\r"), "\r87\r>");
+  EXPECT_EQ(sim.Ex("get -i\r"), "\rUnsupported\r>");
+  EXPECT_EQ(sim.Ex("yes\r"), "\r?\r>");
+  EXPECT_EQ(sim.Ex("boot KWAX\r"), "\rOK\r>");
+}
+
+TEST(SimKinds, FirmwareOfAnotherKindRunsWithItsOwnBehaviour) {
+  // The hardware stays a Du70; the identity block decides the firmware.
+  SimFixture sim("du70");
+  FirmwareImage image;
+  image.vectors = ErasedVectors();
+  image.vectors[15] = 0x1200;
+  const auto program = MakeFirmwareProgram("QT7 1.40", 2048);
+  image.text = FormatImageMarker(0x1200);
+  AppendImageWords(image.text, program.data(), program.size());
+  ASSERT_EQ(test::ScriptedFlash(sim.Line(), sim.Device().Layout(), image).refused, 0);
+  sim.Line().RunFor(6000 * kUsPerMs);
+  EXPECT_EQ(sim.Ex("get -ver\r"), "\rQT7 1.40\r>");
+  EXPECT_EQ(sim.Ex("get -apn\r"), "\rUnsupported\r>");
+  EXPECT_EQ(sim.Ex("get -i\r"), "\r\r>");
+}
+
+} // namespace
+} // namespace zuro::sim

@@ -1,0 +1,104 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "sim/PtyServer.h"
+#include "sim/SimTestSupport.h"
+
+namespace zuro::sim {
+namespace {
+
+using test::Frame;
+using test::PtyClient;
+
+/// A simulated Du70 served on a pty, as another test would start one.
+struct PtyDevice {
+  explicit PtyDevice(const char* kind = "du70", DeviceConfig device = {}, LineConfig line = {},
+                     const std::string& link = "") {
+    device.profile = ProfileByName(kind);
+    simLine = MakeDeviceLine(device, line);
+    server = std::make_unique<PtyServer>(*simLine);
+    opened = server->Open(link);
+    if (opened == 0) {
+      server->Start();
+    }
+  }
+  std::unique_ptr<SimLine> simLine;
+  std::unique_ptr<PtyServer> server;
+  int opened = -1;
+};
+
+TEST(SimPty, ServesTheDeviceOnASlaveAndALink) {
+  const std::string link = "/tmp/zurobsl-sim-test-link-" + std::to_string(getpid());
+  PtyDevice sim("du70", {}, {}, link);
+  ASSERT_EQ(sim.opened, 0);
+  struct stat st {};
+  ASSERT_EQ(lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  PtyClient host(link);
+  ASSERT_TRUE(host.IsOpen());
+  EXPECT_EQ(host.Exchange("get -ver\r"), "\rDU70 2.20\r>");
+  EXPECT_EQ(host.Exchange("get -site\r"), "\rNorth Field\r>");
+  // The host closes and reopens its port: the device is still there.
+  {
+    PtyClient again(sim.server->SlavePath());
+    EXPECT_EQ(again.Exchange("get -batt\r"), "\r87\r>");
+  }
+  // Introspection while the server runs.
+  const std::string identity =
+      sim.server->WithLine([](SimLine& line) { return DeviceOf(line).Identity(); });
+  EXPECT_EQ(identity, "DU70 2.20");
+  sim.server.reset();
+  EXPECT_NE(lstat(link.c_str(), &st), 0); // the link goes with the server
+}
+
+TEST(SimPty, FullUpdateOverThePtyWithTheHostFollowingTheBauds) {
+  PtyDevice sim("hg4");
+  ASSERT_EQ(sim.opened, 0);
+  PtyClient host(sim.server->SlavePath());
+  EXPECT_EQ(host.Exchange("login *2293\r\n\r"), "\r7035\r>");
+  EXPECT_EQ(host.Exchange("boot KWAX\r"), "\rOK\r>");
+  host.SetBaud(B57600); // the HG4's boot loader talks at 57600
+  EXPECT_EQ(host.Exchange("\r", '$'), "$");
+  EXPECT_EQ(host.Exchange("P", '#'), "#");
+  EXPECT_EQ(host.Exchange(Frame('g', ""), '\r'), "+205+\r");
+  EXPECT_EQ(host.Exchange(Frame('X', "01000"), '\r'), "+\r");
+  EXPECT_EQ(host.Exchange(Frame('X', "02200"), '\r'), "+\r"); // the program start
+  const auto program = MakeFirmwareProgram("HG4 2.10", 256);
+  std::string words;
+  AppendImageWords(words, program.data(), program.size());
+  EXPECT_EQ(host.Exchange(Frame('@', "02200"), '\r'), "+\r");
+  EXPECT_EQ(host.Exchange(Frame('W', words.substr(0, 512)), '\r'), "+\r");
+  std::string vectors = std::string(60, 'F') + "2200";
+  EXPECT_EQ(host.Exchange(Frame('V', vectors), '\r'), "+\r");
+  host.SetBaud(B9600);
+  // Wait for the restart, then the new firmware answers at 9600.
+  std::string answer;
+  for (int i = 0; i < 50 && answer.find('>') == std::string::npos; ++i) {
+    answer = host.Exchange("get -ver\r", '>', 100);
+  }
+  EXPECT_NE(answer.find("HG4 2.10"), std::string::npos) << answer;
+}
+
+TEST(SimPty, PacingFollowsTheBaudTheHostSet) {
+  LineConfig line;
+  line.pace = true;
+  PtyDevice sim("du70", {}, line);
+  ASSERT_EQ(sim.opened, 0);
+  PtyClient host(sim.server->SlavePath());
+  host.SetBaud(B1200);
+  host.Write("\r");
+  host.ReadUntil('x', 200);
+  const std::uint32_t baud = sim.server->WithLine([](SimLine& l) { return l.HostBaud(); });
+  EXPECT_EQ(baud, 1200u);
+  // At 1200 baud the device would hear garbage: it refuses to understand.
+  EXPECT_EQ(host.Exchange("get -ver\r", '>', 1500).find("DU70"), std::string::npos);
+  host.SetBaud(B9600);
+  // The carriage return ends the garbled line, which the device refuses.
+  EXPECT_EQ(host.Exchange("\r"), "\r?\r>");
+  EXPECT_EQ(host.Exchange("get -ver\r"), "\rDU70 2.20\r>");
+}
+
+} // namespace
+} // namespace zuro::sim
