@@ -745,6 +745,8 @@ Result ZuroBSLHost::SendBlock(const std::string& block, std::uint32_t blockAddre
 Result ZuroBSLHost::BSLSendFirmware(bool fiveDigitAddresses) {
   const std::uint32_t begin = TickMs();
   if (imageText_.empty()) {
+    LogLine(SharedLog(), kLogFailures, "BSLSendFirmware failed with error %d (%d s)",
+            kErrMissingArgument, 0);
     return kErrMissingArgument;
   }
   // Checked whole before the first byte goes out: every marker readable and,
