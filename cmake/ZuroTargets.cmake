@@ -15,6 +15,12 @@ if(ZURO_SANITIZE)
   target_link_options(zuro_options INTERFACE -fsanitize=address,undefined)
 endif()
 
+if(ZURO_FUZZ)
+  # Every library is instrumented for coverage, so the fuzzers see into the
+  # parsers they drive, not only into their own source file.
+  target_compile_options(zuro_options INTERFACE -fsanitize=fuzzer-no-link)
+endif()
+
 # zuro_library(NAME name SOURCES ... DEPS ...): one library per folder; the
 # include root is src/ so headers are included as "serial/ZuroSerial.h".
 function(zuro_library)
