@@ -77,4 +77,14 @@ constexpr Result kErrSettingsFileDenied = -105;  ///< the settings file may not 
 constexpr Result kErrSettingsFileHandle = -106;  ///< the settings file gave an invalid handle
 constexpr Result kErrSettingsFileTooLarge = -107; ///< far larger than any settings file: not one
 
+// SDI-12 sensor access (commands to a digital sensor through the hand-held
+// reader). Codes shared with the instrument protocol keep its meaning: -21
+// nothing answered, -30 an answer not understood.
+constexpr Result kErrSdiNoVerdict = -1;        ///< the type or the firmware check gave no verdict
+constexpr Result kErrSdiBadArgument = -11;     ///< text unfit for one command; type code 0, 255, unknown
+constexpr Result kErrSdiSilent = -22;          ///< command unanswered, though the address query was
+constexpr Result kErrSdiErrorAnswer = -34;     ///< the sensor answered "ERROR" to a write
+constexpr Result kErrSdiFirmwareCorrupt = -66; ///< the sensor found its new firmware corrupt
+constexpr Result kErrSdiNoBootLoader = -82;    ///< the sensor reports that it has no boot loader
+
 }  // namespace zuro
