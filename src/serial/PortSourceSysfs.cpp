@@ -17,6 +17,7 @@ namespace {
 
 constexpr std::size_t kAttributeMaxChars = 256; ///< sysfs attributes we read are short
 constexpr const char* kNoUartType = "0";        ///< serial core's "type" of an empty slot
+constexpr const char* kVirtualDevices = "/devices/virtual/"; ///< where consoles and ptys live
 
 /// The first line of a sysfs attribute file, or empty when there is none.
 std::string ReadAttribute(const std::string& path) {
@@ -76,8 +77,13 @@ Result PortSourceSysfs::ListPorts(std::vector<PortDevice>& devices) {
   }
   for (const std::string& name : names) {
     const std::string ttyFolder = classFolder + "/" + name;
-    // Virtual terminals have no device behind them; empty UART slots say type 0.
-    if (!Exists(ttyFolder + "/device")) {
+    // Virtual terminals live under devices/virtual; every other tty has a
+    // device behind it. Empty UART slots say so with type 0.
+    if (::realpath(ttyFolder.c_str(), resolved) == nullptr) {
+      continue;
+    }
+    const std::string ttyPath = resolved;
+    if (ttyPath.find(kVirtualDevices) != std::string::npos) {
       continue;
     }
     if (Exists(ttyFolder + "/type") && ReadAttribute(ttyFolder + "/type") == kNoUartType) {
@@ -85,17 +91,15 @@ Result PortSourceSysfs::ListPorts(std::vector<PortDevice>& devices) {
     }
     PortDevice device;
     device.devNode = devRoot_ + "/" + name;
-    // The USB device is the nearest folder above the tty's device with USB ids.
-    if (::realpath((ttyFolder + "/device").c_str(), resolved) != nullptr) {
-      for (std::string folder = resolved; !folder.empty() && folder.size() > sysRootResolved.size();
-           folder = ParentFolder(folder)) {
-        if (Exists(folder + "/idVendor") && Exists(folder + "/idProduct")) {
-          device.friendlyName = ReadAttribute(folder + "/product");
-          device.instanceId = UsbInstanceId(ReadAttribute(folder + "/idVendor"),
-                                            ReadAttribute(folder + "/idProduct"),
-                                            ReadAttribute(folder + "/serial"));
-          break;
-        }
+    // The USB device is the nearest folder above the tty with USB ids.
+    for (std::string folder = ParentFolder(ttyPath);
+         !folder.empty() && folder.size() > sysRootResolved.size(); folder = ParentFolder(folder)) {
+      if (Exists(folder + "/idVendor") && Exists(folder + "/idProduct")) {
+        device.friendlyName = ReadAttribute(folder + "/product");
+        device.instanceId =
+            UsbInstanceId(ReadAttribute(folder + "/idVendor"), ReadAttribute(folder + "/idProduct"),
+                          ReadAttribute(folder + "/serial"));
+        break;
       }
     }
     devices.push_back(std::move(device));
