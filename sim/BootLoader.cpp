@@ -143,6 +143,15 @@ BootLoaderEvent BootLoader::HandleLine(LineOutput& out) {
   }
   const std::size_t dot = line_.rfind('.');
   if (dot == std::string::npos || line_.size() - dot - 1 != kChecksumDigits) {
+    if (letter == 'g') {
+      // The version request is harmless, so the loader answers it even
+      // without a checksum. After an interrupted update this is what the
+      // firmware's "get -ver" meets, and the '+' answer tells the updater
+      // that the boot loader is already active.
+      ++framesTaken_;
+      out.Send(StrFormat("+%d+\r", config_.version));
+      return BootLoaderEvent::kNone;
+    }
     Refuse(out, "no checksum");
     return BootLoaderEvent::kNone;
   }

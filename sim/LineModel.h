@@ -62,6 +62,9 @@ public:
 
   /// The rate the device's UART listens and talks at right now.
   virtual std::uint32_t Baud() const = 0;
+
+  /// One line for people: what is on the line and what it runs.
+  virtual std::string Describe() const { return {}; }
 };
 
 } // namespace zuro::sim

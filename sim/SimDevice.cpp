@@ -200,6 +200,19 @@ std::uint32_t SimDevice::Baud() const {
   return kFirmwareBaud;
 }
 
+std::string SimDevice::Describe() const {
+  std::string text = std::string(config_.profile->simName) + " ";
+  if (mode_ == DeviceMode::kBootLoader) {
+    text += "in its boot loader";
+  } else {
+    text += "running \"" + identity_ + "\"";
+  }
+  if (radio_) {
+    text += " with radio module";
+  }
+  return text;
+}
+
 void SimDevice::Advance(SimTime now, LineOutput& out) {
   (void)out;
   if (mode_ == DeviceMode::kOff && restartAt_ != 0 && now >= restartAt_) {

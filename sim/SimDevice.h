@@ -71,6 +71,7 @@ public:
   void Advance(SimTime now, LineOutput& out) override;
   SimTime NextEventAt() const override;
   std::uint32_t Baud() const override;
+  std::string Describe() const override;
 
   /// Replaces the flash content with a firmware image (bytes by address,
   /// vectors included) and restarts the device at `now`.

@@ -91,7 +91,11 @@ std::string SimHelpText() {
   return "Usage: zurobsl-sim [options]\n"
          "Simulates one of the maker's instruments on a pseudo-terminal: its firmware, its\n"
          "ZuroBSL boot loader, flash and information memory, and an optional radio module.\n"
-         "Prints the pty path, serves until SIGINT or SIGTERM.\n"
+         "Prints the pty path, serves until SIGINT or SIGTERM. Talk to it with a terminal\n"
+         "program at 9600 baud (the device does not echo: turn on local echo), for example\n"
+         "\"get -ver\", \"get -batt\", \"get -site\", \"boot KWAX\". --transcript /dev/stderr "
+         "shows\n"
+         "the line as it goes.\n"
          "\n"
          "Device:\n"
          "  --kind NAME            instrument to simulate (default du70):\n" +
@@ -173,6 +177,7 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimConfig& config, st
     } else if (option == "--kind") {
       ok = value(text);
       if (ok) {
+        config.kind = text;
         config.device.profile = ProfileByName(text);
         if (config.device.profile == nullptr) {
           error = "--kind: unknown kind '" + text + "' (see --help)";
@@ -280,6 +285,32 @@ std::unique_ptr<SimLine> MakeDeviceLine(const DeviceConfig& device, const LineCo
 
 SimDevice& DeviceOf(SimLine& line) {
   return *line.DeviceAs<SimDevice>();
+}
+
+std::unique_ptr<SimLine> MakeLine(const SimConfig& config, std::string& error) {
+  if (config.device.profile == nullptr || ProfileByName(config.kind) == nullptr) {
+    error = "unknown kind '" + config.kind + "'";
+    return nullptr;
+  }
+  auto line = MakeDeviceLine(config.device, config.line);
+  SimDevice& device = DeviceOf(*line);
+  if (!config.stateFile.empty()) {
+    if (std::FILE* f = std::fopen(config.stateFile.c_str(), "rb")) {
+      std::fclose(f);
+      if (LoadDeviceState(device, 0, config.stateFile, error) < 0) {
+        return nullptr;
+      }
+    }
+  }
+  if (!config.firmwareFile.empty() && LoadFirmwareFile(device, config.firmwareFile, 0, error) < 0) {
+    error = config.firmwareFile + ": " + error;
+    return nullptr;
+  }
+  if (!config.transcriptFile.empty() && !line->Record().StreamTo(config.transcriptFile)) {
+    error = "cannot write the transcript " + config.transcriptFile;
+    return nullptr;
+  }
+  return line;
 }
 
 std::int32_t LoadFirmwareText(SimDevice& device, const std::string& text, SimTime now,

@@ -18,7 +18,8 @@
 namespace zuro::sim {
 
 struct SimConfig {
-  DeviceConfig device;
+  std::string kind = "du70"; ///< the --kind word
+  DeviceConfig device;       ///< for instrument kinds
   LineConfig line;
   std::string firmwareFile;   ///< TI-TXT file to load into the flash at start
   std::string linkPath;       ///< stable symbolic link to the pty slave
@@ -33,6 +34,12 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimConfig& config, st
 
 /// The --help text: every option with its meaning and default.
 std::string SimHelpText();
+
+/// The line that `config` describes, with its device loaded (state file,
+/// firmware file) and its transcript streaming. Null with `error` set when
+/// something cannot be made. Every kind of device the program offers is
+/// made here: instruments by MakeDeviceLine, other models by their own maker.
+std::unique_ptr<SimLine> MakeLine(const SimConfig& config, std::string& error);
 
 /// A simulated instrument of `device` on a line of `line`.
 std::unique_ptr<SimLine> MakeDeviceLine(const DeviceConfig& device, const LineConfig& line);

@@ -12,6 +12,10 @@
 
 using namespace zuro::sim;
 
+namespace {
+constexpr std::size_t kTranscriptKeep = 100000; ///< entries a long run keeps in memory
+}
+
 int main(int argc, char** argv) {
   SimConfig config;
   std::string error;
@@ -33,28 +37,12 @@ int main(int argc, char** argv) {
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-  auto line = MakeDeviceLine(config.device, config.line);
-  SimDevice& device = DeviceOf(*line);
-  if (!config.stateFile.empty()) {
-    if (std::FILE* f = std::fopen(config.stateFile.c_str(), "rb")) {
-      std::fclose(f);
-      if (LoadDeviceState(device, 0, config.stateFile, error) < 0) {
-        std::fprintf(stderr, "zurobsl-sim: %s\n", error.c_str());
-        return 1;
-      }
-    }
-  }
-  if (!config.firmwareFile.empty() && LoadFirmwareFile(device, config.firmwareFile, 0, error) < 0) {
-    std::fprintf(stderr, "zurobsl-sim: %s: %s\n", config.firmwareFile.c_str(), error.c_str());
+  auto line = MakeLine(config, error);
+  if (!line) {
+    std::fprintf(stderr, "zurobsl-sim: %s\n", error.c_str());
     return 1;
   }
-  if (!config.transcriptFile.empty() && !line->Record().StreamTo(config.transcriptFile)) {
-    std::fprintf(stderr, "zurobsl-sim: cannot write the transcript %s\n",
-                 config.transcriptFile.c_str());
-    return 1;
-  }
-  // A long-running simulator keeps only the recent part of the line in memory.
-  line->Record().SetLimit(100000);
+  line->Record().SetLimit(kTranscriptKeep);
 
   PtyServer server(*line);
   const auto opened = server.Open(config.linkPath);
@@ -64,21 +52,22 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("%s\n", server.SlavePath().c_str());
-  std::fprintf(stderr, "zurobsl-sim: %s running \"%s\"%s on %s%s%s\n",
-               config.device.profile->simName, device.Identity().c_str(),
-               device.HasRadio() ? " with radio module" : "", server.SlavePath().c_str(),
-               config.linkPath.empty() ? "" : ", linked at ", config.linkPath.c_str());
   std::fflush(stdout);
+  std::fprintf(stderr, "zurobsl-sim: %s on %s%s%s\n", line->Device().Describe().c_str(),
+               server.SlavePath().c_str(), config.linkPath.empty() ? "" : ", linked at ",
+               config.linkPath.c_str());
   server.Start();
 
   int signal = 0;
   sigwait(&stopSignals, &signal);
   server.Stop();
   if (!config.stateFile.empty()) {
-    const SimTime now = server.WithLine([](SimLine& l) { return l.Now(); });
-    if (SaveDeviceState(device, now, config.stateFile) < 0) {
-      std::fprintf(stderr, "zurobsl-sim: cannot save the state to %s\n", config.stateFile.c_str());
-      return 1;
+    if (SimDevice* device = line->DeviceAs<SimDevice>()) {
+      if (SaveDeviceState(*device, line->Now(), config.stateFile) < 0) {
+        std::fprintf(stderr, "zurobsl-sim: cannot save the state to %s\n",
+                     config.stateFile.c_str());
+        return 1;
+      }
     }
   }
   return 0;

@@ -1,4 +1,6 @@
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -98,6 +100,73 @@ TEST(SimPty, PacingFollowsTheBaudTheHostSet) {
   // The carriage return ends the garbled line, which the device refuses.
   EXPECT_EQ(host.Exchange("\r"), "\r?\r>");
   EXPECT_EQ(host.Exchange("get -ver\r"), "\rDU70 2.20\r>");
+}
+
+} // namespace
+} // namespace zuro::sim
+
+namespace zuro::sim {
+namespace {
+
+/// Runs zurobsl-sim as a program, as a person or an end-to-end test would.
+TEST(SimProgram, ServesUntilTerminatedAndSavesItsState) {
+  char state[] = "/tmp/zurobsl-sim-progstateXXXXXX";
+  const int stateFd = mkstemp(state);
+  ASSERT_GE(stateFd, 0);
+  close(stateFd);
+  unlink(state); // no state yet: the first run starts fresh
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    dup2(out[1], 1);
+    close(out[0]);
+    execl(ZURO_SIM_PROGRAM, ZURO_SIM_PROGRAM, "--kind", "du70", "--state", state,
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  std::string path;
+  char c = 0;
+  while (read(out[0], &c, 1) == 1 && c != '\n') {
+    path.push_back(c);
+  }
+  close(out[0]);
+  ASSERT_FALSE(path.empty());
+  {
+    PtyClient host(path);
+    ASSERT_TRUE(host.IsOpen());
+    EXPECT_EQ(host.Exchange("get -ver\r"), "\rDU70 2.20\r>");
+    EXPECT_EQ(host.Exchange("set -site Saved Place\r"), "\rOK\r>");
+  }
+  kill(pid, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  // The saved state brings the setting back in a fresh device.
+  SimConfig config;
+  std::string error;
+  ASSERT_TRUE(ParseSimOptions({"--state", state}, config, error));
+  auto line = MakeLine(config, error);
+  ASSERT_TRUE(line) << error;
+  EXPECT_EQ(line->Exchange("get -site\r"), "\rSaved Place\r>");
+  unlink(state);
+}
+
+TEST(SimProgram, RefusesBadOptionsWithAMessage) {
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    const int devnull = open("/dev/null", O_WRONLY);
+    dup2(devnull, 2);
+    execl(ZURO_SIM_PROGRAM, ZURO_SIM_PROGRAM, "--kind", "toaster", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_EQ(WEXITSTATUS(status), 2);
 }
 
 } // namespace
