@@ -76,7 +76,9 @@ Result PortSourceSysfs::ListPorts(std::vector<PortDevice>& devices) {
     sysRootResolved = resolved;
   }
   for (const std::string& name : names) {
-    const std::string ttyFolder = classFolder + "/" + name;
+    std::string ttyFolder = classFolder;
+    ttyFolder += "/";
+    ttyFolder += name;
     // Virtual terminals live under devices/virtual; every other tty has a
     // device behind it. Empty UART slots say so with type 0.
     if (::realpath(ttyFolder.c_str(), resolved) == nullptr) {

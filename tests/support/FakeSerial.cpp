@@ -81,7 +81,9 @@ private:
 } // namespace
 
 SerialBackendFactory FakeBackendFactory(std::shared_ptr<FakeLine> line) {
-  return [line]() -> std::unique_ptr<SerialBackend> { return std::make_unique<FakeBackend>(line); };
+  return [line = std::move(line)]() -> std::unique_ptr<SerialBackend> {
+    return std::make_unique<FakeBackend>(line);
+  };
 }
 
 } // namespace zuro::test

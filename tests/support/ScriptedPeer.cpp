@@ -149,7 +149,7 @@ std::string ScriptedPeer::Printable(std::string_view bytes) {
       out += "\\\\";
     } else if (u < 0x20 || u >= 0x7F) {
       char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", u);
+      (void)std::snprintf(hex, sizeof hex, "\\x%02X", u);
       out += hex;
     } else {
       out.push_back(c);
