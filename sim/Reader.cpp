@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/Text.h"
 #include "sim/Instrument.h"
 
 namespace zuro::sim {
@@ -34,6 +35,23 @@ SimTime Reader::NextEventAt() const {
 void Reader::Advance(SimTime now, LineOutput& out) {
   firmware_->Advance(now, out);
   sensor_->Advance(now);
+}
+
+std::string Reader::Describe() const {
+  std::string text = firmware_->Describe() + " as a reader, with an SDI-12 sensor ";
+  switch (sensor_->Mode()) {
+  case SensorMode::kFirmware:
+    text += StrFormat("running \"%s\" at address '%c'", sensor_->Identity().c_str(),
+                      sensor_->Settings().address);
+    break;
+  case SensorMode::kBootLoader:
+    text += "in its boot loader";
+    break;
+  case SensorMode::kOff:
+    text += "restarting";
+    break;
+  }
+  return text;
 }
 
 void Reader::SendOwn(LineOutput& out, std::string_view bytes) {

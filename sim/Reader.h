@@ -69,6 +69,7 @@ public:
   void Advance(SimTime now, LineOutput& out) override;
   SimTime NextEventAt() const override;
   std::uint32_t Baud() const override { return firmware_->Baud(); }
+  std::string Describe() const override;
 
   // Introspection for tests.
   ReaderMode Mode() const { return mode_; }
