@@ -37,17 +37,19 @@ constexpr KindFlags kLoggerSaveFlags[] = {
 };
 
 // Instrument info bits each single-setting kind collects; kinds 8 and 15 have
-// a second set for newer firmware.
+// a second set for newer firmware. The HG4 family also keeps its humidity
+// adjustment and time constant (kInfoHadjTau): without them a restored HG4
+// loses its adjustment, and reading them is harmless where a firmware lacks them.
 constexpr KindFlags kInstSaveFlags[] = {
     {6, 0x4000007A}, {7, 0x100192}, {8, 0x7000400},   {9, 0xB2},        {11, 0x80027402},
-    {12, 0xC00},     {13, 0x3},     {14, 0x2C0013},   {15, 0x38000802}, {16, 0x28400802},
-    {17, 0x802},     {20, 0x802},   {22, 0x38000806}, {23, 0x20C08012}, {24, 0x2},
+    {12, 0xC00},     {13, 0x3},     {14, 0x2C0013},   {15, 0x78000802}, {16, 0x28400802},
+    {17, 0x802},     {20, 0x802},   {22, 0x78000806}, {23, 0x20C08012}, {24, 0x2},
 };
 constexpr int kQx20Kind = 8;
 constexpr std::uint32_t kQx20NewFlags = 0x7000C12;
 constexpr std::uint32_t kQx20NewFromVersion = 200;
 constexpr int kHg4Kind = 15;
-constexpr std::uint32_t kHg4NewFlags = 0x38000842;
+constexpr std::uint32_t kHg4NewFlags = 0x78000842;
 constexpr std::int32_t kHg4NewFromVersion = 205;
 
 constexpr std::uint32_t FlagsOf(const KindFlags* table, std::size_t n, int kind) {
@@ -226,7 +228,7 @@ void FormatInstrument(int kind, const SettingsSnapshot& snapshot, std::string& o
   AddRecords(out, snapshot.equations, kEquationRecordType);
 }
 
-void FormatSensor(const SensorSnapshot& s, std::string& out) {
+void FormatSensor(const SdiSensorRecord& s, std::string& out) {
   AddLine(out, "type", kSensorTypeLine);
   AddLine(out, "identity", s.sensorInfo);
   AddLine(out, "address", std::string(1, s.sensorAddress));
@@ -237,9 +239,9 @@ void FormatSensor(const SensorSnapshot& s, std::string& out) {
   // The sensor type decides which calibrations are written back, so a
   // restore from the file needs it as much as the calibrations themselves.
   AddNumber(out, "sensorType", s.sensorType);
-  AddNumber(out, "typeIsNumber", s.typeIsNumber ? 1 : 0);
+  AddNumber(out, "typeIsNumber", s.typeIsNumber != 0 ? 1 : 0);
   AddNumber(out, "version", s.sensorVersion);
-  if (s.hasXO) {
+  if (s.hasXO != 0) {
     AddLine(out, "calibration3", s.calibrationXO);
   }
 }
@@ -581,7 +583,7 @@ bool IsSdiAddress(std::int64_t code) {
 }
 
 void ParseSensor(const SettingsFileIndex& file, SettingsSnapshot& out, ZuroLog* log) {
-  SensorSnapshot s;
+  SdiSensorRecord s;
   constexpr std::uint32_t kAll = ~std::uint32_t{0};
   SectionReader reader(file, kAll, log);
   std::int64_t address = 0;
@@ -591,13 +593,10 @@ void ParseSensor(const SettingsFileIndex& file, SettingsSnapshot& out, ZuroLog* 
   reader.Text("identity", kAll, s.sensorInfo, kSensorInfoMax);
   reader.Text("calibration", kAll, s.calibrationX4, kSensorCalibrationMax);
   reader.Text("calibration2", kAll, s.calibrationXa, kSensorCalibrationMax);
-  s.hasXO = reader.Text("calibration3", kAll, s.calibrationXO, kSensorCalibrationMax);
+  s.hasXO = reader.Text("calibration3", kAll, s.calibrationXO, kSensorCalibrationMax) ? 1 : 0;
   reader.Text("sn", kAll, s.sensorSerial, kSensorSerialMax);
   reader.Number("sensorType", kAll, s.sensorType);
-  std::int64_t typeIsNumber = 0;
-  if (reader.Number("typeIsNumber", kAll, typeIsNumber, 0, 1)) {
-    s.typeIsNumber = typeIsNumber != 0;
-  }
+  reader.Number("typeIsNumber", kAll, s.typeIsNumber, 0, 1);
   reader.Number("version", kAll, s.sensorVersion);
   out.sensor = std::move(s);
 }
@@ -964,6 +963,14 @@ Result ReadSettingsFileText(const std::string& path, std::string* text, ZuroLog*
                     path.c_str());
   }
   return result;
+}
+
+bool SameSensorRecord(const SdiSensorRecord& a, const SdiSensorRecord& b) {
+  return a.sensorAddress == b.sensorAddress && a.sensorInfo == b.sensorInfo &&
+         a.calibrationX4 == b.calibrationX4 && a.calibrationXa == b.calibrationXa &&
+         a.calibrationXO == b.calibrationXO && a.hasXO == b.hasXO &&
+         a.sensorSerial == b.sensorSerial && a.sensorType == b.sensorType &&
+         a.sensorVersion == b.sensorVersion && a.typeIsNumber == b.typeIsNumber;
 }
 
 std::string MaskSecret(std::string_view secret) {

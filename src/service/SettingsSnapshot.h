@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "protocol/DeviceSettingsRecord.h"
+#include "sdi12/ZuroSDI12.h"
 
 namespace zuro {
 
@@ -121,26 +122,14 @@ struct RecordSet {
   bool operator==(const RecordSet&) const = default;
 };
 
-// Field maxima of a digital sensor's settings, in characters.
+// Field maxima of a digital sensor's settings, in characters (the SDI-12
+// access keeps them in its SdiSensorRecord).
 constexpr std::size_t kSensorInfoMax = 36;
 constexpr std::size_t kSensorCalibrationMax = 512;
 constexpr std::size_t kSensorSerialMax = 32;
 
-/// What the SDI-12 access keeps of a digital sensor across its update.
-struct SensorSnapshot {
-  char sensorAddress = '0';
-  std::string sensorInfo;    ///< kSensorInfoMax
-  std::string calibrationX4; ///< kSensorCalibrationMax
-  std::string calibrationXa; ///< kSensorCalibrationMax
-  std::string calibrationXO; ///< kSensorCalibrationMax
-  bool hasXO = false;
-  std::string sensorSerial; ///< kSensorSerialMax
-  std::uint8_t sensorType = 0;
-  std::uint32_t sensorVersion = 0;
-  bool typeIsNumber = false;
-
-  bool operator==(const SensorSnapshot&) const = default;
-};
+/// Field by field: the SDI-12 record has no comparison of its own.
+bool SameSensorRecord(const SdiSensorRecord& a, const SdiSensorRecord& b);
 
 /// Everything the settings file carries for one instrument.
 struct SettingsSnapshot {
@@ -149,9 +138,13 @@ struct SettingsSnapshot {
   InstInfoRecord instInfo;             ///< single-setting instruments
   RecordSet equations;
   RecordSet users;
-  SensorSnapshot sensor; ///< digital sensors
+  SdiSensorRecord sensor; ///< digital sensors
 
-  bool operator==(const SettingsSnapshot&) const = default;
+  bool operator==(const SettingsSnapshot& other) const {
+    return settings == other.settings && savedSettingsMask == other.savedSettingsMask &&
+           instInfo == other.instInfo && equations == other.equations && users == other.users &&
+           SameSensorRecord(sensor, other.sensor);
+  }
 };
 
 /// Which part of the snapshot a device kind keeps its settings in.

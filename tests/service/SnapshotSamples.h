@@ -186,17 +186,17 @@ inline SettingsSnapshot InstrumentSample(int kind) {
 
 inline SettingsSnapshot SensorSample() {
   SettingsSnapshot s;
-  SensorSnapshot& r = s.sensor;
+  SdiSensorRecord& r = s.sensor;
   r.sensorAddress = 'b';
   r.sensorInfo = "VUSKA   TE5   357rest";
   r.calibrationX4 = "1 2 3 \"4\" 5";
   r.calibrationXa = "a 1 1.39619 2.03054";
   r.calibrationXO = "O 9 8";
-  r.hasXO = true;
+  r.hasXO = 1;
   r.sensorSerial = "S-0042";
   r.sensorType = ']';
   r.sensorVersion = 357;
-  r.typeIsNumber = false;
+  r.typeIsNumber = 0;
   return s;
 }
 
