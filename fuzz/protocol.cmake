@@ -2,3 +2,8 @@
 # settings, calibration and clock answers.
 zuro_fuzz_target(NAME fuzz_protocol_answers SOURCES ${CMAKE_CURRENT_LIST_DIR}/FuzzProtocolAnswers.cpp
                  DEPS zuro_protocol)
+if(ZURO_FUZZ)
+  # The readers live in the library: it needs coverage instrumentation too, or
+  # the fuzzer sees only its own driver and explores blind.
+  target_compile_options(zuro_protocol PRIVATE -fsanitize=fuzzer-no-link)
+endif()

@@ -229,7 +229,9 @@ private:
   Result PositionCommand(const char* name, const char* option, const char* noun, double& field,
                          int direction);
   /// One step of DeviceSettings: the highest-priority bit still requested.
-  Result SettingsStep(std::uint32_t& request, std::uint32_t& obtained, bool reading);
+  /// `identityStep` tells whether the step was the identity's (its -13 ends the walk).
+  Result SettingsStep(std::uint32_t& request, std::uint32_t& obtained, bool reading,
+                      bool& identityStep);
   /// Logs "<name> failed with error %d (%d ms)" for a negative result; returns it.
   Result FailLine(const char* name, Result result, std::uint32_t elapsedMs) const;
 

@@ -1176,8 +1176,9 @@ Result VUSKA_Protocol::DeviceSettings(DeviceSettingsRecord* record, std::uint32_
       overall = kErrStopped;
       break;
     }
-    step = SettingsStep(request, obtained, reading);
-    if (step == kErrProtoNotSupported) {
+    bool identityStep = false;
+    step = SettingsStep(request, obtained, reading, identityStep);
+    if (identityStep && step == kErrProtoNotSupported) {
       Log(kLogDetails, "DeviceSettings: old Vaultrecord model 007 not supported");
       *flags = obtained;
       return kErrProtoNotSupported;
@@ -1195,7 +1196,8 @@ Result VUSKA_Protocol::DeviceSettings(DeviceSettingsRecord* record, std::uint32_
   return overall;
 }
 
-Result VUSKA_Protocol::SettingsStep(std::uint32_t& request, std::uint32_t& obtained, bool reading) {
+Result VUSKA_Protocol::SettingsStep(std::uint32_t& request, std::uint32_t& obtained, bool reading,
+                                    bool& identityStep) {
   const int direction = reading ? kRead : kWrite;
   constexpr std::uint32_t kShowBits = kSetName | kSetWake | kSetRadioMode;
   constexpr std::uint32_t kShowObtained = kSetName | kSetIdentity | kSetWake | kSetRadioMode;
@@ -1205,6 +1207,7 @@ Result VUSKA_Protocol::SettingsStep(std::uint32_t& request, std::uint32_t& obtai
       request &= ~kSetIdentity;
       return kOk;
     }
+    identityStep = true;
     Result r = kDone;
     const bool known = settings_.familyCode != 0 && settings_.newFirmware != 0 &&
                        !settings_.identityText.empty() &&

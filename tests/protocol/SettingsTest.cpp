@@ -169,6 +169,38 @@ TEST_F(Settings, WholeRecordIsReadBackTheSame) {
   NoScriptFailures();
 }
 
+TEST_F(Settings, EarlyLoggerReportsNameWakeAndRadioModeThroughShow) {
+  Tries(1);
+  peer.Answer("get -ver\r", "\rERROR\r>").Answer("get -ver\r", "\rERROR\r>");
+  ConnectionRecord connection;
+  connection.portName = pty.SlavePath();
+  connection.linkType = kLinkSerial;
+  ASSERT_EQ(proto.ConnectDevice(&connection), 1);
+  EXPECT_EQ(Wire(), "get -ver\rget -ver\r"); // the login skips "show"
+  peer.ClearReceived();
+
+  peer.Answer("show\r", "\rID: OLD1\rVersion: 1.64\rRadio: 1\rWake: 600\rResets: 2\r>");
+  DeviceSettingsRecord record;
+  std::uint32_t flags = kSetName | kSetWake;
+  EXPECT_EQ(proto.DeviceSettings(&record, &flags, 0), 1) << log.Text();
+  EXPECT_EQ(flags, kSetName | kSetIdentity | kSetWake | kSetRadioMode);
+  EXPECT_EQ(record.deviceName, "OLD1");
+  EXPECT_EQ(record.wake, 600);
+  EXPECT_EQ(record.versionNumber, 164);
+  EXPECT_EQ(Wire(), "show\r");
+
+  // A model whose show answer is too old ends the walk at once.
+  DeviceSettingsRecord old = proto.Settings();
+  old.versionNumber = 0;
+  Load(old);
+  peer.ClearReceived();
+  peer.Answer("show\r", "\rID: OLD1\rVersion: 1.07\r>");
+  flags = kSetName | kSetSite;
+  EXPECT_EQ(proto.DeviceSettings(&record, &flags, 0), -13);
+  EXPECT_TRUE(log.Contains("DeviceSettings: old Vaultrecord model 007 not supported"));
+  EXPECT_EQ(Wire(), "show\r");
+}
+
 TEST_F(Settings, RadioOfAnInstrumentWithoutRadioIsSkipped) {
   Connect();
   peer.Answer("get -trait\r", "\r255\r>");
