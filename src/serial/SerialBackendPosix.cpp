@@ -79,6 +79,18 @@ bool BaudCode(std::uint32_t rate, speed_t& code) {
   return false;
 }
 
+/// Whether another program already made the port exclusive. Root may open
+/// such a port anyway; it must then count as in use and stay untouched.
+bool HeldExclusively(int fd) {
+#ifdef TIOCGEXCL
+  int exclusive = 0;
+  return ::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+#else
+  (void)fd;
+  return false;
+#endif
+}
+
 /// Modem-control requests that a pseudo-terminal refuses are not errors.
 bool ModemControlUnsupported(int err) {
   return err == ENOTTY || err == EINVAL;
@@ -117,6 +129,10 @@ public:
       const int err = errno;
       ::close(fd);
       return MapOpenError(err);
+    }
+    if (HeldExclusively(fd)) {
+      ::close(fd); // root got past another program's TIOCEXCL; leave that program be
+      return kErrPortInUse;
     }
     if (::ioctl(fd, TIOCEXCL) != 0) {
       const int err = errno;

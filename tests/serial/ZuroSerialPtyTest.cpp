@@ -3,6 +3,7 @@
 // a line that misbehaves or goes away.
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -277,6 +278,7 @@ TEST_F(ZuroSerialPty, PortHeldByAnotherProcessIsInUse) {
     [[maybe_unused]] ssize_t n = ::write(toParent[1], &ok, 1);
     char done = 0;
     n = ::read(toChild[0], &done, 1); // holds the port until the parent is done
+    holder.ZSClose();
     ::_exit(0);
   }
   ::close(toParent[1]);
@@ -289,6 +291,21 @@ TEST_F(ZuroSerialPty, PortHeldByAnotherProcessIsInUse) {
   ::close(toParent[0]);
   int status = 0;
   ::waitpid(child, &status, 0);
+  EXPECT_EQ(port.ZSOpen(pty.SlavePath(), 9600), 1);
+}
+
+// A program that holds the port with TIOCEXCL but no lock: even root, who
+// may open it anyway, reports it in use and leaves its exclusivity in place.
+TEST_F(ZuroSerialPty, PortMadeExclusiveByAnotherProgramIsInUseAndUntouched) {
+  const int other = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(::ioctl(other, TIOCEXCL), 0);
+  EXPECT_EQ(port.ZSOpen(pty.SlavePath(), 9600), kErrPortInUse);
+  int exclusive = 0;
+  ASSERT_EQ(::ioctl(other, TIOCGEXCL, &exclusive), 0);
+  EXPECT_NE(exclusive, 0);
+  ::ioctl(other, TIOCNXCL);
+  ::close(other);
   EXPECT_EQ(port.ZSOpen(pty.SlavePath(), 9600), 1);
 }
 
