@@ -217,6 +217,16 @@ void Sdi12Sensor::PowerCut(SimTime now) {
   restartAt_ = now + kPowerOffUs + config_.restartUs;
 }
 
+void Sdi12Sensor::LoadFlashAndRestart(
+    const std::vector<std::pair<std::uint32_t, std::uint8_t>>& bytes, SimTime now) {
+  // A sensor fresh from the programmer: main flash holds exactly the image.
+  flash_.EraseMain();
+  for (const auto& [address, value] : bytes) {
+    flash_.ProgramByte(address, value);
+  }
+  PowerUp(now);
+}
+
 void Sdi12Sensor::Advance(SimTime now) {
   if (mode_ == SensorMode::kOff && restartAt_ != 0 && now >= restartAt_) {
     PowerUp(restartAt_);

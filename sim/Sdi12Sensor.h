@@ -104,6 +104,11 @@ public:
   void Advance(SimTime now);
   SimTime NextEventAt() const { return mode_ == SensorMode::kOff ? restartAt_ : 0; }
 
+  /// Replaces the main flash with a firmware image (bytes by address,
+  /// vectors included; INFO kept) and restarts the sensor at `now`.
+  void LoadFlashAndRestart(const std::vector<std::pair<std::uint32_t, std::uint8_t>>& bytes,
+                           SimTime now);
+
   /// Cuts the power at `now`; the sensor restarts by itself.
   void PowerCut(SimTime now);
 

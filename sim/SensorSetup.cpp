@@ -1,7 +1,10 @@
 #include "sim/SensorSetup.h"
 
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 
+#include "bsl/ImageText.h"
 #include "core/Text.h"
 #include "sim/InstrumentProfile.h"
 
@@ -129,6 +132,12 @@ bool SplitReaderOptions(const std::vector<std::string>& args, ReaderOptions& opt
       }
       options.reader.garblePerMille = static_cast<std::uint32_t>(perMille);
       options.enabled = true;
+    } else if (option == "--sensor-firmware") {
+      if (!take()) {
+        return false;
+      }
+      options.sensorFirmwareFile = value;
+      options.enabled = true;
     } else if (option == "--hver") {
       if (!take()) {
         return false;
@@ -171,6 +180,7 @@ std::string ReaderHelpText() {
          "  --sensor NAME          the sensor behind the reader (default k4e):\n" +
          sensors +
          "  --sensor-version X.YZ  sensor firmware version to start with\n"
+         "  --sensor-firmware FILE load a TI-TXT sensor image into the sensor's flash at start\n"
          "  --sensor-address C     the configured sensor's SDI-12 address (default 1)\n"
          "  --sensor-factory       the sensor's information memory is erased (factory values)\n"
          "  --hver C               hardware revision answered to \"get -hver\" (default B)\n"
@@ -186,6 +196,15 @@ std::string ReaderHelpText() {
          "                         thousand (seeded by --fault-seed)\n";
 }
 
+ReaderConfig ReaderConfigFor(const ReaderOptions& options, const DeviceConfig& device,
+                             const LineConfig& line) {
+  ReaderConfig reader = options.reader;
+  reader.firmware = device;
+  reader.sensor.realtimeFlash = device.realtimeFlash;
+  reader.garbleSeed = line.faults.seed;
+  return reader;
+}
+
 std::unique_ptr<SimLine> MakeReaderLine(const ReaderConfig& reader, const LineConfig& line) {
   auto model = std::make_unique<Reader>(reader);
   RadioModule* radio = model->Firmware().Radio();
@@ -194,6 +213,42 @@ std::unique_ptr<SimLine> MakeReaderLine(const ReaderConfig& reader, const LineCo
 
 Reader* ReaderOf(SimLine& line) {
   return line.DeviceAs<Reader>();
+}
+
+} // namespace zuro::sim
+
+namespace zuro::sim {
+
+bool LoadSensorFirmwareText(Sdi12Sensor& sensor, const std::string& text, SimTime now,
+                            std::string& error) {
+  FirmwareImage image;
+  const TiTxtStatus status = ConvertTiTxt(text, image);
+  if (status != TiTxtStatus::kOk) {
+    error = std::string("not a usable TI-TXT file: ") + TiTxtStatusText(status);
+    return false;
+  }
+  std::vector<std::pair<std::uint32_t, std::uint8_t>> bytes;
+  if (!ForEachImageByte(image.text, image.vectors,
+                        [&bytes](std::uint32_t address, std::uint8_t value) {
+                          bytes.emplace_back(address, value);
+                        })) {
+    error = "the converted image is malformed";
+    return false;
+  }
+  sensor.LoadFlashAndRestart(bytes, now);
+  return true;
+}
+
+bool LoadSensorFirmwareFile(Sdi12Sensor& sensor, const std::string& path, SimTime now,
+                            std::string& error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = "cannot read " + path;
+    return false;
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  return LoadSensorFirmwareText(sensor, text.str(), now, error);
 }
 
 } // namespace zuro::sim

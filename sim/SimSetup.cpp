@@ -141,11 +141,18 @@ std::string SimHelpText() {
          "Program:\n"
          "  --link PATH            make PATH a symbolic link to the pty\n"
          "  --transcript FILE      write every byte on the line to FILE as it passes\n"
-         "  --help                 this text\n";
+         "  --help                 this text\n" +
+         ReaderHelpText();
 }
 
-bool ParseSimOptions(const std::vector<std::string>& args, SimConfig& config, std::string& error) {
+bool ParseSimOptions(const std::vector<std::string>& allArgs, SimConfig& config,
+                     std::string& error) {
   config.device.profile = ProfileByName("du70");
+  // The reader and sensor options are read on their own; the rest is ours.
+  std::vector<std::string> args;
+  if (!SplitReaderOptions(allArgs, config.reader, args, error)) {
+    return false;
+  }
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& option = args[i];
     const auto value = [&](std::string& out) {
@@ -284,6 +291,9 @@ std::unique_ptr<SimLine> MakeDeviceLine(const DeviceConfig& device, const LineCo
 }
 
 SimDevice& DeviceOf(SimLine& line) {
+  if (Reader* reader = ReaderOf(line)) {
+    return reader->Firmware(); // the reader's own firmware is an instrument
+  }
   return *line.DeviceAs<SimDevice>();
 }
 
@@ -292,8 +302,21 @@ std::unique_ptr<SimLine> MakeLine(const SimConfig& config, std::string& error) {
     error = "unknown kind '" + config.kind + "'";
     return nullptr;
   }
-  auto line = MakeDeviceLine(config.device, config.line);
+  if (config.reader.enabled && !config.stateFile.empty()) {
+    error = "--state keeps an instrument; a reader with a sensor starts fresh each time";
+    return nullptr;
+  }
+  auto line =
+      config.reader.enabled
+          ? MakeReaderLine(ReaderConfigFor(config.reader, config.device, config.line), config.line)
+          : MakeDeviceLine(config.device, config.line);
   SimDevice& device = DeviceOf(*line);
+  if (!config.reader.sensorFirmwareFile.empty() &&
+      !LoadSensorFirmwareFile(ReaderOf(*line)->Sensor(), config.reader.sensorFirmwareFile, 0,
+                              error)) {
+    error = config.reader.sensorFirmwareFile + ": " + error;
+    return nullptr;
+  }
   if (!config.stateFile.empty()) {
     if (std::FILE* f = std::fopen(config.stateFile.c_str(), "rb")) {
       std::fclose(f);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/SensorSetup.h"
 #include "sim/SimDevice.h"
 #include "sim/SimLine.h"
 
@@ -20,6 +21,7 @@ namespace zuro::sim {
 struct SimConfig {
   std::string kind = "du70"; ///< the --kind word
   DeviceConfig device;       ///< for instrument kinds
+  ReaderOptions reader;      ///< a reader kind with an SDI-12 sensor (--sensor ...)
   LineConfig line;
   std::string firmwareFile;   ///< TI-TXT file to load into the flash at start
   std::string linkPath;       ///< stable symbolic link to the pty slave
@@ -44,7 +46,8 @@ std::unique_ptr<SimLine> MakeLine(const SimConfig& config, std::string& error);
 /// A simulated instrument of `device` on a line of `line`.
 std::unique_ptr<SimLine> MakeDeviceLine(const DeviceConfig& device, const LineConfig& line);
 
-/// The device at the far end of a line made by MakeDeviceLine.
+/// The device at the far end of a line made by MakeDeviceLine; for a reader
+/// line, the reader's own firmware.
 SimDevice& DeviceOf(SimLine& line);
 
 /// Loads a TI-TXT firmware file into the device's main flash (INFO kept) and

@@ -1,6 +1,11 @@
 // The reader in front of an SDI-12 sensor: its own commands, its modes, the
 // SDI-12 exchanges it relays, the sensor's boot loader behind it, and the
 // faults of reader and sensor, byte for byte.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <random>
 
@@ -255,6 +260,107 @@ TEST(Reader, GarbageNeverBreaksReaderOrSensor) {
     ASSERT_TRUE(stored.has_value());
     EXPECT_EQ(*stored, s.Settings());
   }
+}
+
+struct OptionCase {
+  std::vector<std::string> args;
+  bool ok;
+  const char* kind; ///< the instrument kind the rest carries, or "" for none
+};
+
+TEST(ReaderSetup, SplitsReaderOptionsFromTheRest) {
+  const OptionCase cases[] = {
+      {{"--kind", "vantorix-reader"}, true, "vantorix"},
+      {{"--kind", "vcd-reader", "--battery", "9"}, true, "vcd"},
+      {{"--sensor", "wpt"}, true, "vantorix"},
+      {{"--sensor", "k4e", "--kind", "vcd"}, true, "vcd"},
+      {{"--kind", "du70"}, true, "du70"},
+      {{"--kind", "du70", "--sensor", "k4e"}, false, ""},
+      {{"--kind", "du70-reader"}, true, "du70-reader"}, // not a reader: theirs to refuse
+      {{"--sensor", "nope"}, false, ""},
+      {{"--sensor"}, false, ""},
+      {{"--sensor-address", "*"}, false, ""},
+      {{"--sensor-version", "12.3"}, false, ""},
+      {{"--sensor-in-loader", "sleeping"}, false, ""},
+      {{"--sensor-garble", "1001"}, false, ""},
+      {{"--sensor-garble", "-1"}, false, ""},
+      {{"--hver", "AB"}, false, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.front() + " " + (c.args.size() > 1 ? c.args[1] : ""));
+    ReaderOptions options;
+    std::vector<std::string> rest;
+    std::string error;
+    EXPECT_EQ(SplitReaderOptions(c.args, options, rest, error), c.ok) << error;
+    if (c.ok) {
+      const auto kind = std::find(rest.begin(), rest.end(), "--kind");
+      ASSERT_NE(kind, rest.end());
+      EXPECT_EQ(*(kind + 1), c.kind);
+    } else {
+      EXPECT_FALSE(error.empty());
+    }
+  }
+}
+
+TEST(ReaderSetup, TheProgramOptionsMakeAReaderWithItsSensorAndFaults) {
+  SimConfig config;
+  std::string error;
+  ASSERT_TRUE(
+      ParseSimOptions({"--kind", "vantorix-reader", "--version", "1.22", "--battery", "9", "--hver",
+                       "A", "--sensor", "balvo21", "--sensor-address", "5", "--sensor-no-bsl"},
+                      config, error))
+      << error;
+  auto line = MakeLine(config, error);
+  ASSERT_TRUE(line) << error;
+  Reader* reader = ReaderOf(*line);
+  ASSERT_NE(reader, nullptr);
+  EXPECT_EQ(&DeviceOf(*line), &reader->Firmware());
+  EXPECT_EQ(line->Exchange("get -ver\r"), "\rVX 1.22\r>");
+  EXPECT_EQ(line->Exchange("get -hver\r"), "\r\nA\r>");
+  EXPECT_EQ(line->Exchange("get -batt\r"), "\r\n9\r>");
+  EXPECT_EQ(line->Exchange("[?X8!"), "5 107\r");
+  EXPECT_EQ(line->Exchange("?B!"), "5No BSL\r");
+  EXPECT_NE(reader->Describe().find("BLV-21 1.05"), std::string::npos);
+
+  // Without reader options the program still makes an instrument.
+  SimConfig plain;
+  ASSERT_TRUE(ParseSimOptions({"--kind", "vantorix"}, plain, error));
+  auto instrument = MakeLine(plain, error);
+  ASSERT_TRUE(instrument);
+  EXPECT_EQ(ReaderOf(*instrument), nullptr);
+}
+
+TEST(ReaderSetup, LoadsASensorFirmwareFile) {
+  const FirmwareImage image = test::SensorImage("K4E 3.80");
+  std::vector<MemoryBlock> blocks;
+  ASSERT_TRUE(ForEachImageByte(image.text, image.vectors, [&](std::uint32_t a, std::uint8_t v) {
+    if (a >= kVectorTableStart) {
+      return;
+    }
+    if (blocks.empty() || blocks.back().address + blocks.back().bytes.size() != a) {
+      blocks.push_back({a, {}});
+    }
+    blocks.back().bytes.push_back(v);
+  }));
+  const std::string path = "/tmp/zurobsl-sdi12-test-" + std::to_string(getpid()) + ".txt";
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << FormatTiTxt(blocks, image.vectors);
+  }
+  SimConfig config;
+  std::string error;
+  ASSERT_TRUE(ParseSimOptions({"--sensor", "k4e", "--sensor-firmware", path}, config, error));
+  auto line = MakeLine(config, error);
+  std::remove(path.c_str());
+  ASSERT_TRUE(line) << error;
+  // The image replaced the firmware; the settings in INFO stayed.
+  EXPECT_EQ(line->Exchange("[?I!"), "113BRENVIK K4E   380K4E-10472\r");
+  EXPECT_EQ(line->Exchange("?post!"), "1Code Good!\r");
+
+  SimConfig missing;
+  ASSERT_TRUE(ParseSimOptions({"--sensor-firmware", "/nonexistent/sensor.txt"}, missing, error));
+  EXPECT_FALSE(MakeLine(missing, error));
+  EXPECT_NE(error.find("/nonexistent/sensor.txt"), std::string::npos);
 }
 
 } // namespace
