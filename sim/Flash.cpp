@@ -173,7 +173,7 @@ void InstallFirmware(Flash& flash, const std::vector<std::uint8_t>& program) {
   std::vector<std::uint8_t> vectors(kVectorTableBytes, 0);
   // Every interrupt points into the program; the reset vector at its start.
   const std::uint16_t entry = static_cast<std::uint16_t>(flash.Layout().programStart);
-  for (std::uint32_t k = 0; k < kVectorTableBytes / 2; ++k) {
+  for (std::size_t k = 0; k < kVectorTableBytes / 2; ++k) {
     const std::uint16_t v =
         k + 1 == kVectorTableBytes / 2 ? entry : static_cast<std::uint16_t>(entry + 0x40 + 2 * k);
     vectors[2 * k] = static_cast<std::uint8_t>(v & 0xFF);

@@ -131,7 +131,8 @@ std::int64_t ZuroSecondsFromCivil(const CivilTime& t) {
   const std::int64_t days =
       DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day)) -
       kDaysFrom1970To2000;
-  return days * kSecondsPerDay + t.hour * 3600 + t.minute * 60 + t.second;
+  return days * kSecondsPerDay + std::int64_t{t.hour} * 3600 + std::int64_t{t.minute} * 60 +
+         t.second;
 }
 
 Instrument::Instrument(SimDevice& device, const InstrumentProfile& profile, int version)
@@ -260,12 +261,10 @@ void Instrument::Execute(const std::string& line, SimTime now, LineOutput& out) 
 
 bool Instrument::ExecuteCommon(const Command& c, SimTime now, LineOutput& out) {
   if (c.word == "login") {
-    if (c.args.empty()) {
-      out.Send("\r>");
-    } else if (c.args[0] == '*') {
+    if (!c.args.empty() && c.args[0] == '*') {
       accessGranted_ = c.args == kAccessCode;
       Status(out, accessGranted_ ? profile_.loginAnswer : kError);
-    } else if (c.args == Name()) {
+    } else if (c.args.empty() || c.args == Name()) {
       out.Send("\r>");
     }
     // Another device's name: not for this device, which keeps quiet.
@@ -276,7 +275,7 @@ bool Instrument::ExecuteCommon(const Command& c, SimTime now, LineOutput& out) {
     out.Send("\r>");
     return true;
   }
-  if (c.word == "query") {
+  if (c.word == "query" && c.args.empty()) {
     const std::string name = Name();
     if (!name.empty()) {
       out.Send(name + "\r");

@@ -319,7 +319,7 @@ std::unique_ptr<SimLine> MakeLine(const SimConfig& config, std::string& error) {
   }
   if (!config.stateFile.empty()) {
     if (std::FILE* f = std::fopen(config.stateFile.c_str(), "rb")) {
-      std::fclose(f);
+      (void)std::fclose(f);
       if (LoadDeviceState(device, 0, config.stateFile, error) < 0) {
         return nullptr;
       }
@@ -428,7 +428,8 @@ std::int32_t LoadDeviceState(SimDevice& device, SimTime now, const std::string& 
       std::string kind;
       words >> kind;
       if (kind != device.Config().profile->simName) {
-        error = "the state file is for a " + kind + ", not a " + device.Config().profile->simName;
+        error = StrFormat("the state file is for a %s, not a %s", kind.c_str(),
+                          device.Config().profile->simName);
         return kErrNotSupported;
       }
     } else if (word == "data") {
@@ -444,13 +445,13 @@ std::int32_t LoadDeviceState(SimDevice& device, SimTime now, const std::string& 
       std::uint64_t start = 0;
       char* end = nullptr;
       start = std::strtoull(address.c_str(), &end, 16);
-      if (address.empty() || *end != '\0' || hex.size() != 2 * kStatePageSize ||
+      if (address.empty() || *end != '\0' || hex.size() != std::size_t{2} * kStatePageSize ||
           start + kStatePageSize > kAddressSpace) {
         error = "bad flash line in " + path;
         return kErrNotUnderstood;
       }
       for (std::uint32_t i = 0; i < kStatePageSize; ++i) {
-        const std::string pair = hex.substr(2 * i, 2);
+        const std::string pair = hex.substr(std::size_t{2} * i, 2);
         char* pairEnd = nullptr;
         const unsigned long v = std::strtoul(pair.c_str(), &pairEnd, 16);
         if (*pairEnd != '\0') {
@@ -460,9 +461,9 @@ std::int32_t LoadDeviceState(SimDevice& device, SimTime now, const std::string& 
         bytes.emplace_back(static_cast<std::uint32_t>(start + i), static_cast<std::uint8_t>(v));
       }
     } else if (word == "info") {
-      info += line.substr(5) + "\n";
+      info.append(line, 5).append("\n");
     } else if (!word.empty()) {
-      error = "unknown line '" + word + "' in " + path;
+      error = StrFormat("unknown line '%s' in %s", word.c_str(), path.c_str());
       return kErrNotUnderstood;
     }
   }

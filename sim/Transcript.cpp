@@ -46,7 +46,7 @@ std::string EscapeBytes(std::string_view bytes) {
 
 Transcript::~Transcript() {
   if (file_ != nullptr) {
-    std::fclose(file_);
+    (void)std::fclose(file_);
   }
 }
 
@@ -56,7 +56,7 @@ bool Transcript::StreamTo(const std::string& path) {
     return false;
   }
   if (file_ != nullptr) {
-    std::fclose(file_);
+    (void)std::fclose(file_);
   }
   file_ = f;
   return true;
@@ -65,8 +65,8 @@ bool Transcript::StreamTo(const std::string& path) {
 void Transcript::Write(const TranscriptEntry& entry) {
   if (file_ != nullptr) {
     const std::string line = FormatEntry(entry);
-    std::fwrite(line.data(), 1, line.size(), file_);
-    std::fflush(file_);
+    (void)std::fwrite(line.data(), 1, line.size(), file_);
+    (void)std::fflush(file_);
   }
 }
 

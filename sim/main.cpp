@@ -21,11 +21,11 @@ int main(int argc, char** argv) {
   std::string error;
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (!ParseSimOptions(args, config, error)) {
-    std::fprintf(stderr, "zurobsl-sim: %s\n", error.c_str());
+    (void)std::fprintf(stderr, "zurobsl-sim: %s\n", error.c_str());
     return 2;
   }
   if (config.help) {
-    std::fputs(SimHelpText().c_str(), stdout);
+    (void)std::fputs(SimHelpText().c_str(), stdout);
     return 0;
   }
 
@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
 
   auto line = MakeLine(config, error);
   if (!line) {
-    std::fprintf(stderr, "zurobsl-sim: %s\n", error.c_str());
+    (void)std::fprintf(stderr, "zurobsl-sim: %s\n", error.c_str());
     return 1;
   }
   line->Record().SetLimit(kTranscriptKeep);
@@ -47,15 +47,16 @@ int main(int argc, char** argv) {
   PtyServer server(*line);
   const auto opened = server.Open(config.linkPath);
   if (opened < 0) {
-    std::fprintf(stderr, "zurobsl-sim: cannot open a pseudo-terminal%s%s (error %d)\n",
-                 config.linkPath.empty() ? "" : " linked at ", config.linkPath.c_str(), -opened);
+    (void)std::fprintf(stderr, "zurobsl-sim: cannot open a pseudo-terminal%s%s (error %d)\n",
+                       config.linkPath.empty() ? "" : " linked at ", config.linkPath.c_str(),
+                       -opened);
     return 1;
   }
-  std::printf("%s\n", server.SlavePath().c_str());
-  std::fflush(stdout);
-  std::fprintf(stderr, "zurobsl-sim: %s on %s%s%s\n", line->Device().Describe().c_str(),
-               server.SlavePath().c_str(), config.linkPath.empty() ? "" : ", linked at ",
-               config.linkPath.c_str());
+  (void)std::printf("%s\n", server.SlavePath().c_str());
+  (void)std::fflush(stdout);
+  (void)std::fprintf(stderr, "zurobsl-sim: %s on %s%s%s\n", line->Device().Describe().c_str(),
+                     server.SlavePath().c_str(), config.linkPath.empty() ? "" : ", linked at ",
+                     config.linkPath.c_str());
   server.Start();
 
   int signal = 0;
@@ -64,8 +65,8 @@ int main(int argc, char** argv) {
   if (!config.stateFile.empty()) {
     if (SimDevice* device = line->DeviceAs<SimDevice>()) {
       if (SaveDeviceState(*device, line->Now(), config.stateFile) < 0) {
-        std::fprintf(stderr, "zurobsl-sim: cannot save the state to %s\n",
-                     config.stateFile.c_str());
+        (void)std::fprintf(stderr, "zurobsl-sim: cannot save the state to %s\n",
+                           config.stateFile.c_str());
         return 1;
       }
     }
