@@ -182,5 +182,16 @@ TEST(Sdi12Sensor, CorruptFirmwareFailsItsSelfTest) {
   EXPECT_EQ(f.Sdi("?post!"), "0Code Corrupt!\r");
 }
 
+TEST(Sdi12Sensor, TakesTheShippedSensorImage) {
+  FirmwareImage image;
+  ASSERT_EQ(ConvertTiTxt(test::ReadSourceFile("firmware/sensor-3.70.txt"), image),
+            TiTxtStatus::kOk);
+  ReaderFixture f;
+  const test::FlashRun run = FlashSensorThroughReader(f, image);
+  EXPECT_EQ(run.refused, 0) << run.lastAnswer;
+  EXPECT_EQ(f.Sdi("?post!"), "0Code Good!\r");
+  EXPECT_EQ(f.Sdi("?I!"), "013BRENVIK K4E   370\r");
+}
+
 } // namespace
 } // namespace zuro::sim
