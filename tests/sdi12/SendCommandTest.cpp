@@ -104,6 +104,17 @@ INSTANTIATE_TEST_SUITE_P(
                  -21,
                  "",
                  {kW, kG, kG, kG}},
+        // An answer that begins with a NUL holds no text: it counts as silence.
+        SendCase{"NulFirstIsSilence",
+                 5,
+                 [](ScriptedPeer& p) {
+                   p.Expect("|?X8!").Send(std::string("\0 106\r\n", 7));
+                   p.Expect("|||?!").Send("0\r\n").Expect("?X8!").Send(kTypeAnswer);
+                 },
+                 "|?X8!|||?!?X8!",
+                 7,
+                 kTypeAnswer,
+                 {kW, kG, kG, kG}},
         // An answer without its line end is still taken once the wait is over.
         SendCase{"AnswerWithoutLineEnd",
                  5,

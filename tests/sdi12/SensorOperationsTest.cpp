@@ -23,6 +23,7 @@ TEST_F(Sdi12Pty, VersionFillsAddressInfoAndVersion) {
 
 TEST_F(Sdi12Pty, DamagedIdentificationsAreRefusedAndChangeNothing) {
   const std::string damaged[] = {
+      "\r\n",                     // empty
       " 13BRENVIK K4E   360\r\n", // no address character
       "013BRENVIK K4E   3x0\r\n", // a letter among the version digits
       std::string("013BRENVIK K4E   3\0"
@@ -39,7 +40,7 @@ TEST_F(Sdi12Pty, DamagedIdentificationsAreRefusedAndChangeNothing) {
     EXPECT_EQ(sdi.Sensor().sensorInfo, "");
     EXPECT_EQ(sdi.Sensor().sensorVersion, 0u);
   }
-  EXPECT_EQ(log.Count("SDIGetSensorVersion could not read the identification"), 4u);
+  EXPECT_EQ(log.Count("SDIGetSensorVersion could not read the identification"), 5u);
   NoScriptFailures();
 }
 
