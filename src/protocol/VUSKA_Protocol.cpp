@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "core/Text.h"
 #include "core/Time.h"
@@ -27,8 +28,9 @@ constexpr int kTraceCommands = 2;
 constexpr const char* kSerialTag = "ZuroSerial";
 } // namespace
 
-VUSKA_Protocol::VUSKA_Protocol(ZuroLog* log)
-    : ZuroSerial(log), answerBuffer_(new (std::nothrow) char[kAnswerBufferSize]),
+VUSKA_Protocol::VUSKA_Protocol(ZuroLog* log, SerialBackendFactory backendFactory)
+    : ZuroSerial(log, std::move(backendFactory)),
+      answerBuffer_(new (std::nothrow) char[kAnswerBufferSize]),
       readBuffer_(new (std::nothrow) char[kReadBufferSize]), protocolLog_(log) {
   options_.serialTries = kDefaultSerialTries;
   options_.radioTries = kDefaultRadioTries;

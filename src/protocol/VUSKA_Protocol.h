@@ -71,7 +71,9 @@ public:
   using ProgressHook = std::function<bool(std::uint32_t, std::uint32_t, std::uint32_t)>;
   using TraceHook = std::function<void(std::string_view)>;
 
-  explicit VUSKA_Protocol(ZuroLog* log);
+  /// `backendFactory` makes the operating-system side of the port; empty means
+  /// the platform's (tests and fuzzing put an in-memory line underneath).
+  explicit VUSKA_Protocol(ZuroLog* log, SerialBackendFactory backendFactory = {});
   ~VUSKA_Protocol() override;
   VUSKA_Protocol(const VUSKA_Protocol&) = delete;
   VUSKA_Protocol& operator=(const VUSKA_Protocol&) = delete;
