@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             result == zuro::kDeviceKindMissingArgument,
         "unexpected result");
   Check(entry.displayName.size() <= zuro::kDisplayNameMax, "display name too long");
-  Check(entry.identityText.size() <= zuro::kIdentityTextMax, "identity text too long");
+  Check(entry.identityText.size() <= zuro::kKindIdentityTextMax, "identity text too long");
   Check(entry.kind >= 0 && entry.kind < zuro::kDeviceKindCount, "kind outside the table");
 
   if (length == 0) {
@@ -101,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           "answer without a version must give the unknown kind");
   }
   if (!untouched) {
-    Check(entry.identityText == std::string(text, std::min(length, zuro::kIdentityTextMax)),
+    Check(entry.identityText == std::string(text, std::min(length, zuro::kKindIdentityTextMax)),
           "identity text not copied");
   }
 

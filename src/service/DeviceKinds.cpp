@@ -423,7 +423,7 @@ std::int32_t ParseDeviceIdentity(const char* identityText, DeviceKindEntry* entr
   // never taken for one this program may update.
 
   FillDeviceKindEntry(kind, version, entry);
-  CopyBounded(entry->identityText, text, kIdentityTextMax);
+  CopyBounded(entry->identityText, text, kKindIdentityTextMax);
   return kind == kUnknownDeviceKind ? kDeviceKindNotUnderstood : kDeviceKindFound;
 }
 

@@ -24,16 +24,16 @@ constexpr int kDeviceKindCount = 25; ///< kinds 0 to 24; kind 0 is "UNKNOWN"
 constexpr int kUnknownDeviceKind = 0;
 constexpr int kSensorDeviceKind = 10; ///< the digital sensor behind the hand-held reader
 
-constexpr std::size_t kDisplayNameMax = 32;     ///< characters, without terminator
-constexpr std::size_t kIdentityTextMax = 21;    ///< characters, without terminator
-constexpr std::size_t kSensorTypeNameSize = 34; ///< bytes, terminator included
+constexpr std::size_t kDisplayNameMax = 32;      ///< characters, without terminator
+constexpr std::size_t kKindIdentityTextMax = 21; ///< characters, without terminator
+constexpr std::size_t kSensorTypeNameSize = 34;  ///< bytes, terminator included
 
 /// What every step of an update needs to know about the connected instrument.
 /// Every field that FillDeviceKindEntry does not set is zero.
 struct DeviceKindEntry {
   std::int8_t kind = 0;              ///< index into the device kind table
   std::string displayName;           ///< at most kDisplayNameMax characters
-  std::string identityText;          ///< the full identity answer, at most kIdentityTextMax
+  std::string identityText;          ///< the full identity answer, at most kKindIdentityTextMax
   std::uint32_t version = 0;         ///< major * 100 + minor * 10 + sub (2.30 gives 230)
   std::uint32_t restartWaitMs = 0;   ///< wait after the boot loader hands back to the firmware
   bool saveSettings = false;         ///< settings saved before and restored after the update

@@ -264,7 +264,7 @@ TEST(ParseDeviceIdentity, ReadsIdentityAnswers) {
     EXPECT_EQ(entry.version, c.version);
     EXPECT_EQ(entry.updatable, c.updatable);
     EXPECT_EQ(entry.displayName, DeviceKindDisplayName(c.kind));
-    EXPECT_EQ(entry.identityText, std::string(c.text).substr(0, kIdentityTextMax));
+    EXPECT_EQ(entry.identityText, std::string(c.text).substr(0, kKindIdentityTextMax));
   }
 }
 
@@ -314,7 +314,7 @@ TEST(ParseDeviceIdentity, TextWithoutPointIsNeverUpdatable) {
     EXPECT_EQ(entry.version, 0u);
     EXPECT_FALSE(entry.updatable);
     EXPECT_EQ(entry.displayName, "UNKNOWN");
-    EXPECT_EQ(entry.identityText, text.substr(0, kIdentityTextMax));
+    EXPECT_EQ(entry.identityText, text.substr(0, kKindIdentityTextMax));
   }
 }
 
@@ -325,13 +325,13 @@ TEST(ParseDeviceIdentity, LongTextsStayWithinTheirFields) {
   DeviceKindEntry entry;
   EXPECT_EQ(ParseDeviceIdentity(longCode.c_str(), &entry), -30);
   EXPECT_EQ(entry.kind, 0);
-  EXPECT_EQ(entry.identityText.size(), kIdentityTextMax);
+  EXPECT_EQ(entry.identityText.size(), kKindIdentityTextMax);
 
   const std::string longTail = "DU70 2.30 " + std::string(10000, '.');
   EXPECT_EQ(ParseDeviceIdentity(longTail.c_str(), &entry), 1);
   EXPECT_EQ(entry.kind, 3);
   EXPECT_EQ(entry.version, 230u);
-  EXPECT_EQ(entry.identityText, longTail.substr(0, kIdentityTextMax));
+  EXPECT_EQ(entry.identityText, longTail.substr(0, kKindIdentityTextMax));
 }
 
 TEST(ParseDeviceIdentity, MissingArguments) {
