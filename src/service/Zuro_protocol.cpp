@@ -460,6 +460,12 @@ Result Zuro_protocol::ZPRestoreInfo(const std::string& path, const char* newSeri
       }
     }
     std::uint32_t flags = record.validFlags;
+    if ((flags & kSetTrait) != 0 && (record.capabilityMask & kCapSiteCommands) == 0) {
+      // The trait says which modules are fitted; only firmware with the site
+      // commands takes it back, others refuse it every time.
+      flags &= ~kSetTrait;
+      Log(kLogDetails, "ZPRestoreInfo leaves the trait: this firmware does not take it");
+    }
     r = protocol_->DeviceSettings(&record, &flags, VUSKA_Protocol::kWrite);
     record.validFlags = flags;
     if ((r < 0 && r != kErrPartialSettings) || flags == 0) {
