@@ -116,8 +116,8 @@ void SimDevice::PowerUp(SimTime now) {
     radio_->PowerCycle();
   }
   const FirmwareInspection inspection = flash_.Inspect();
-  if (inspection.state == FirmwareState::kMissing) {
-    // Nothing to start: the boot loader keeps the device.
+  if (!ProgramComplete(inspection)) {
+    // Nothing (whole) to start: the boot loader keeps the device.
     identity_.clear();
     firmwareGood_ = false;
     firmware_.reset();
@@ -146,12 +146,37 @@ void SimDevice::PowerUp(SimTime now) {
   (void)now;
 }
 
+bool SimDevice::ProgramComplete(const FirmwareInspection& inspection) const {
+  if (inspection.state == FirmwareState::kMissing) {
+    return false;
+  }
+  if (inspection.state == FirmwareState::kGood) {
+    return true;
+  }
+  // The boot loader starts a program whose last word, the CRC, has been
+  // written: an update cut short leaves it erased, and the device then waits
+  // in its boot loader for the host to try again. A whole program with a
+  // wrong CRC does start, and its self-test reports it corrupt.
+  const std::uint32_t start = flash_.ResetVector();
+  const std::uint32_t length = inspection.programLength;
+  if (length < kMinProgramSize || length > flash_.Layout().flashTop - start) {
+    return false;
+  }
+  const std::uint32_t crcAt = start + length - kCrcSize;
+  for (std::uint32_t i = 0; i < kCrcSize; ++i) {
+    if (flash_.Read(crcAt + i) != kErasedByte) {
+      return true;
+    }
+  }
+  return false;
+}
+
 const InstrumentProfile* SimDevice::ProfileInFlash(std::string* identity) const {
   const FirmwareInspection inspection = flash_.Inspect();
   if (identity != nullptr) {
     *identity = inspection.identity;
   }
-  if (inspection.state == FirmwareState::kMissing) {
+  if (!ProgramComplete(inspection)) {
     return nullptr;
   }
   const InstrumentProfile* profile =

@@ -1,8 +1,9 @@
 // One simulated instrument: its hardware (memory layout, boot-loader baud,
 // radio module, data memory, clock, battery), its flash with the boot loader,
 // and the firmware that runs from that flash. At every power-up it looks at
-// the flash: no firmware there means it stays in its boot loader; otherwise
-// the firmware named by the identity block runs, with the settings its
+// the flash: no complete program there (erased, or an update cut short before
+// the program's last word) means it stays in its boot loader; otherwise the
+// firmware named by the identity block runs, with the settings its
 // information memory holds (factory values when that memory was erased).
 #pragma once
 
@@ -133,6 +134,8 @@ public:
 
 private:
   void PowerUp(SimTime now);
+  /// True when the boot loader would start the program in flash.
+  bool ProgramComplete(const FirmwareInspection& inspection) const;
   /// The profile named by the identity block of the firmware in flash.
   const InstrumentProfile* ProfileInFlash(std::string* identity) const;
   bool InfoHoldsSettings() const;

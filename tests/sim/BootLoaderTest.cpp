@@ -220,27 +220,30 @@ TEST_P(SimPowerCut, DeviceRestartsIntoWhatTheFlashHolds) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Steps, SimPowerCut,
-    ::testing::Values(
-        // Before anything was erased: the old firmware comes back.
-        PowerCutCase{"g:1", DeviceMode::kFirmware, "DU70 2.20"},
-        // INFO erased, program intact: old firmware with factory settings.
-        PowerCutCase{"X:3", DeviceMode::kFirmware, "DU70 2.20"},
-        // The segment holding the program start is gone: boot loader.
-        PowerCutCase{"X:5", DeviceMode::kBootLoader, ""},
-        // Half-way through the writes: no identity block yet (first block written
-        // after the program start segment was erased) or a corrupt one.
-        PowerCutCase{"W:3", DeviceMode::kFirmware, "DU70 2.30"},
-        PowerCutCase{"V:1", DeviceMode::kFirmware, "DU70 2.30"}));
+INSTANTIATE_TEST_SUITE_P(Steps, SimPowerCut,
+                         ::testing::Values(
+                             // Before anything was erased: the old firmware comes back.
+                             PowerCutCase{"g:1", DeviceMode::kFirmware, "DU70 2.20"},
+                             // INFO erased, program intact: old firmware with factory settings.
+                             PowerCutCase{"X:3", DeviceMode::kFirmware, "DU70 2.20"},
+                             // The segment holding the program start is gone: boot loader.
+                             PowerCutCase{"X:5", DeviceMode::kBootLoader, ""},
+                             // Half-way through the writes: the program's last word is not yet
+                             // written, so the boot loader keeps the device.
+                             PowerCutCase{"W:3", DeviceMode::kBootLoader, ""},
+                             PowerCutCase{"W:222", DeviceMode::kBootLoader, ""},
+                             PowerCutCase{"V:1", DeviceMode::kFirmware, "DU70 2.30"}));
 
-TEST(SimBootLoader, PowerCutMidWriteLeavesAFirmwareThatReportsItselfCorrupt) {
-  DeviceConfig config;
-  config.powerCut = PowerCutPoint{'W', 40};
-  SimFixture sim("du70", config);
-  test::ScriptedFlash(sim.Line(), sim.Device().Layout(), test::Du70Image());
+TEST(SimBootLoader, AWholeImageWithAWrongCrcStartsAndReportsItselfCorrupt) {
+  SimFixture sim;
+  FirmwareImage image = test::Du70Image();
+  // Change one program word in the middle of the text: the CRC no longer fits.
+  const std::size_t at = image.text.size() / 2;
+  image.text[at] = image.text[at] == '0' ? '1' : '0';
+  ASSERT_EQ(test::ScriptedFlash(sim.Line(), sim.Device().Layout(), image).refused, 0);
   sim.Line().RunFor(kRestartWaitUs);
   ASSERT_EQ(sim.Device().Mode(), DeviceMode::kFirmware);
+  EXPECT_FALSE(sim.Device().FirmwareGood());
   EXPECT_EQ(sim.Ex("get -ver\r"), "\rDU70 2.30\r>");
   EXPECT_NE(sim.Ex("post\r").find("Code Corrupt!"), std::string::npos);
 }
