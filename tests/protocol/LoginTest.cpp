@@ -415,6 +415,38 @@ TEST_F(RadioLogin, ConfiguresTheModuleFirstAndLogsOutAtTheEnd) {
   NoScriptFailures();
 }
 
+TEST_F(RadioLogin, RadioSettingsOverTheRadioComeFromTheConnection) {
+  Tries(0, 1);
+  peer.Answer("+++", "OK\r").Answer("ATHP2\r", "OK\r").Answer("ATDT7\r", "OK\r");
+  peer.Answer("ATWR\r", "OK\r").Answer("ATCN\r", "OK\r");
+  peer.Answer("login NODE1\r", "\r>");
+  ConnectionRecord record = Radio("NODE1");
+  record.configureRadio = 1;
+  record.radioChannel = 2;
+  record.radioSubChannel = 7;
+  ASSERT_EQ(proto.ConnectDevice(&record), 1) << log.Text();
+  ASSERT_TRUE(peer.WaitDone());
+  peer.ClearReceived();
+
+  // The login over the radio does not identify: the settings walk does, then
+  // reads the trait, and takes the channels from the connection itself.
+  peer.Answer("get -ver\r", "\rDU70 2.30\r>").Answer("get -trait\r", "\r254\r>");
+  DeviceSettingsRecord settings;
+  std::uint32_t flags = kSetRadioChannel | kSetRadioSubChannel | kSetRadioVersion;
+  EXPECT_EQ(proto.DeviceSettings(&settings, &flags, 0), 1) << log.Text();
+  EXPECT_EQ(flags, kSetIdentity | kSetTrait | kSetRadioChannel | kSetRadioSubChannel);
+  EXPECT_EQ(settings.radioChannel, 2u);
+  EXPECT_EQ(settings.radioSubChannel, 7u);
+  EXPECT_EQ(Wire(), "get -ver\rget -trait\r");
+  EXPECT_TRUE(log.Contains("MSRadioCommand knows the RCH is 2 and RSCH is 7 (can't get RVER)"));
+
+  // Radio parameters cannot be changed from the far side of the radio.
+  std::uint32_t channel = 4;
+  flags = kSetRadioChannel;
+  EXPECT_EQ(proto.MSRadioCommand(&channel, nullptr, nullptr, 1, &flags), -12);
+  EXPECT_EQ(flags, 0u);
+}
+
 TEST_F(RadioLogin, ModuleThatWillNotConfigureClosesThePort) {
   Tries(0, 1);
   peer.Answer("+++", "NAK\r").Answer("+++", "NAK\r");
