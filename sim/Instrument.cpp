@@ -23,6 +23,7 @@ constexpr std::int64_t kDaysFrom1970To2000 = 10957;
 constexpr std::int64_t kSecondsPerDay = 86400;
 constexpr std::int64_t kMaxZuroSeconds = 0xFFFFFFFFLL;
 constexpr int kMaxTrait = 255;
+constexpr SimTime kRadioLogoutQuietUs = 1000 * kUsPerMs; ///< deaf after a radio logout
 /// The Hygrant 4 config word minus the serial number's character sum.
 constexpr long long kHg4ConfigBase = 5000;
 
@@ -272,6 +273,12 @@ bool Instrument::ExecuteCommon(const Command& c, SimTime now, LineOutput& out) {
   }
   if (c.word == "logout") {
     accessGranted_ = false;
+    if (device_.HasRadio()) {
+      // Over the air a logout ends the session: the device drops its radio
+      // link without a word and does not listen again for a moment.
+      device_.SetBusyUntil(now + kRadioLogoutQuietUs);
+      return true;
+    }
     out.Send("\r>");
     return true;
   }

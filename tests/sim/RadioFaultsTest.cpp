@@ -32,6 +32,19 @@ TEST(SimRadio, CommandModeReadsSetsStoresAndLeaves) {
   EXPECT_EQ(sim.Ex("get -rsch\r"), "\rOK\r2C\r>");
 }
 
+TEST(SimRadio, QueryAndLogoutOverTheAir) {
+  SimFixture sim("du70", WithRadio());
+  EXPECT_EQ(sim.Ex("\r\r\r"), ""); // the wake stream
+  EXPECT_EQ(sim.Ex("\rquery\r"), "NODE1\r");
+  EXPECT_EQ(sim.Ex("login NODE1\r"), "\r>");
+  // A logout drops the radio session: no answer, and the login that follows
+  // at once is not heard either.
+  EXPECT_EQ(sim.Ex("logout\r", 100 * kUsPerMs), "");
+  EXPECT_EQ(sim.Ex("login NODE1\r", 100 * kUsPerMs), "");
+  sim.Line().RunFor(1000 * kUsPerMs);
+  EXPECT_EQ(sim.Ex("login NODE1\r"), "\r>");
+}
+
 TEST(SimRadio, UnstoredSettingsAreLostAtPowerCycle) {
   SimFixture sim("du70", WithRadio());
   sim.Ex("+++");
