@@ -1,0 +1,32 @@
+// Entry of the desktop updater. The build chooses the program's target: the
+// Du70 instrument, or the digital sensor behind the hand-held reader.
+#include <QApplication>
+#include <QMessageBox>
+#include <exception>
+
+#include "gui/TfrmMain.h"
+
+int main(int argc, char* argv[]) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("ZuroBSL");
+  QApplication::setOrganizationName(zuro::kSettingsOrganisation);
+
+  zuro::TfrmMainOptions options;
+#ifdef ZURO_GUI_SENSOR_TARGET
+  options.target = zuro::kDigitalSensorTarget;
+#else
+  options.target = zuro::kDu70Target;
+#endif
+  options.arguments = QApplication::arguments().mid(1);
+
+  try {
+    zuro::TfrmMain window(options);
+    window.show();
+    return QApplication::exec();
+  } catch (const std::exception& e) {
+    QMessageBox::critical(nullptr, "ZuroBSL", QString::fromLocal8Bit(e.what()));
+  } catch (...) {
+    QMessageBox::critical(nullptr, "ZuroBSL", "An unexpected error stopped the updater.");
+  }
+  return 1;
+}
