@@ -13,7 +13,7 @@
 #include <unordered_map>
 
 #include "core/Text.h"
-#include "service/KindTableInclude.h"
+#include "service/DeviceKinds.h"
 #include "service/RecordSets.h"
 
 namespace zuro {

@@ -16,7 +16,7 @@
 #include "log/ZuroLog.h"
 #include "protocol/VUSKA_Protocol.h"
 #include "sdi12/ZuroSDI12.h"
-#include "service/KindTableInclude.h"
+#include "service/DeviceKinds.h"
 #include "service/SettingsSnapshot.h"
 
 namespace zuro {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "service/KindTableInclude.h"
+#include "service/DeviceKinds.h"
 #include "service/SettingsFile.h"
 #include "service/SettingsSnapshot.h"
 
