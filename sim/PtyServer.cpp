@@ -14,14 +14,14 @@
 
 namespace zuro::sim {
 
-SimClock::SimClock() : lastTick_(TickMs()) {}
+SimClock::SimClock(SimTime origin) : origin_(origin), lastTick_(TickMs()) {}
 
 SimTime SimClock::NowUs() {
   const std::uint32_t tick = TickMs();
   elapsedMs_ += static_cast<std::uint32_t>(tick - lastTick_); // wraps correctly
   lastTick_ = tick;
   // Start at 1 ms: 0 means "nothing due" to the line.
-  return (elapsedMs_ + 1) * kUsPerMs;
+  return origin_ + (elapsedMs_ + 1) * kUsPerMs;
 }
 
 std::uint32_t BaudFromSpeed(unsigned speedCode) {
@@ -42,7 +42,7 @@ std::uint32_t BaudFromSpeed(unsigned speedCode) {
   return 0;
 }
 
-PtyServer::PtyServer(SimLine& line) : line_(line) {}
+PtyServer::PtyServer(SimLine& line) : line_(line), clock_(line.Now()) {}
 
 PtyServer::~PtyServer() {
   Stop();

@@ -23,10 +23,13 @@ constexpr std::size_t kPtyReadChunk = 4096;
 /// Real time for the line: TickMs extended to 64 bits, in microseconds.
 class SimClock {
 public:
-  SimClock();
+  /// Starts counting at `origin`, so a line that already ran in virtual time
+  /// goes on from where it was.
+  explicit SimClock(SimTime origin = 0);
   SimTime NowUs();
 
 private:
+  SimTime origin_;
   std::uint32_t lastTick_;
   std::uint64_t elapsedMs_ = 0;
 };
