@@ -351,7 +351,7 @@ TEST(ReaderSetup, LoadsASensorFirmwareFile) {
   std::string error;
   ASSERT_TRUE(ParseSimOptions({"--sensor", "k4e", "--sensor-firmware", path}, config, error));
   auto line = MakeLine(config, error);
-  std::remove(path.c_str());
+  (void)std::remove(path.c_str());
   ASSERT_TRUE(line) << error;
   // The image replaced the firmware; the settings in INFO stayed.
   EXPECT_EQ(line->Exchange("[?I!"), "113BRENVIK K4E   380K4E-10472\r");

@@ -193,5 +193,24 @@ TEST(Sdi12Sensor, TakesTheShippedSensorImage) {
   EXPECT_EQ(f.Sdi("?I!"), "013BRENVIK K4E   370\r");
 }
 
+TEST(Sdi12Sensor, PowerCutDuringEraseThenAFreshRunRecovers) {
+  ReaderConfig config;
+  config.sensor.powerCut = PowerCutPoint{'X', 5};
+  ReaderFixture f(config);
+  const test::FlashRun cut = FlashSensorThroughReader(f, SensorImage("K4E 3.70"));
+  EXPECT_TRUE(cut.connected);
+  EXPECT_EQ(cut.lastAnswer, ""); // the fifth erase never answered
+  f.Line().RunFor(kPowerOffUs + 2 * kSensorRestartUs);
+  ASSERT_EQ(f.Sensor().Mode(), SensorMode::kBootLoader);
+  EXPECT_EQ(f.Sdi("?!"), "");
+  // The next run finds the loader waiting and connects without "?B!".
+  EXPECT_EQ(f.Ex("]\r"), "$");
+  const test::FlashRun again =
+      test::ScriptedFlash(f.Line(), LayoutForKind(kSensorKind), SensorImage("K4E 3.70"), false);
+  EXPECT_EQ(again.refused, 0) << again.lastAnswer;
+  f.Line().RunFor(2 * kSensorRestartUs);
+  EXPECT_EQ(f.Sdi("?post!"), "0Code Good!\r");
+}
+
 } // namespace
 } // namespace zuro::sim
