@@ -192,6 +192,8 @@ std::string ReaderHelpText() {
          "                         loader waiting (S = waiting) or connected (S = active)\n"
          "  --sensor-no-bsl        \"?B!\" answers \"No BSL\"\n"
          "  --sensor-silent        the sensor never answers on the bus\n"
+         "  --power-cut STEP       (with a sensor) the sensor loses power at that step of its\n"
+         "                         boot loader\n"
          "  --sensor-garble PERMILLE  flip a bit in this many relayed answer characters in a\n"
          "                         thousand (seeded by --fault-seed)\n";
 }
@@ -201,6 +203,12 @@ ReaderConfig ReaderConfigFor(const ReaderOptions& options, const DeviceConfig& d
   ReaderConfig reader = options.reader;
   reader.firmware = device;
   reader.sensor.realtimeFlash = device.realtimeFlash;
+  // On a reader line the update through a boot loader is the sensor's: the
+  // power cut chosen for the device hits the sensor.
+  if (device.powerCut.Enabled()) {
+    reader.sensor.powerCut = device.powerCut;
+    reader.firmware.powerCut = PowerCutPoint{};
+  }
   reader.garbleSeed = line.faults.seed;
   return reader;
 }

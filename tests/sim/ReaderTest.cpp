@@ -322,6 +322,14 @@ TEST(ReaderSetup, TheProgramOptionsMakeAReaderWithItsSensorAndFaults) {
   EXPECT_EQ(line->Exchange("?B!"), "5No BSL\r");
   EXPECT_NE(reader->Describe().find("BLV-21 1.05"), std::string::npos);
 
+  // The device's power cut hits the sensor, whose update it is.
+  SimConfig cut;
+  ASSERT_TRUE(ParseSimOptions({"--sensor", "k4e", "--power-cut", "X:2"}, cut, error));
+  const ReaderConfig cutReader = ReaderConfigFor(cut.reader, cut.device, cut.line);
+  EXPECT_EQ(cutReader.sensor.powerCut.letter, 'X');
+  EXPECT_EQ(cutReader.sensor.powerCut.count, 2u);
+  EXPECT_FALSE(cutReader.firmware.powerCut.Enabled());
+
   // Without reader options the program still makes an instrument.
   SimConfig plain;
   ASSERT_TRUE(ParseSimOptions({"--kind", "vantorix"}, plain, error));
