@@ -324,6 +324,102 @@ TEST_F(ServicePty, ResetsAreConfirmed) {
   NoScriptFailures();
 }
 
+// ---- Connecting ----
+
+TEST_F(ServicePty, ConnectJudgesWhatAnswered) {
+  struct Case {
+    const char* answer;
+    Result result;
+    const char* line;
+  };
+  for (const Case& c :
+       {Case{"\rDU70 2.30\r>", kDone, "ZPConnect successfully connected to device"},
+        Case{"\rDU70 1.00\r>", kErrNotSupported,
+             "ZPConnect this firmware version is not supported"},
+        Case{"\rABC 1.00\r>", kErrNotSupported, "ZPConnect this device must not be supported"},
+        Case{"\r+ZBSL\r", kErrBootLoaderActive, "ZPConnect found the ZuroBSL listening (-80)"}}) {
+    log.Clear();
+    peer.ClearReceived();
+    peer.Answer("get -ver\r", c.answer);
+    TestService fresh(log);
+    DeviceKindEntry entry;
+    EXPECT_EQ(fresh.ZPConnect(pty.SlavePath(), 2, 3, &entry), c.result) << c.answer;
+    EXPECT_TRUE(log.Contains(c.line)) << c.answer << "\n" << log.Text();
+    if (c.result == kDone) {
+      EXPECT_EQ(fresh.Kind(), 3);
+      EXPECT_EQ(fresh.Entry(), entry);
+      EXPECT_EQ(fresh.SettingsRecord().identityText, "DU70 2.30");
+      EXPECT_EQ(fresh.SettingsRecord().versionNumber, 230);
+      EXPECT_EQ(fresh.SettingsRecord().newFirmware, 1);
+    } else {
+      EXPECT_EQ(fresh.Kind(), 0); // nothing is kept after a failure
+    }
+    EXPECT_TRUE(peer.WaitDone());
+    fresh.ZPDisconnect(false);
+  }
+  DeviceKindEntry entry;
+  EXPECT_EQ(service.ZPConnect("", 2, 3, &entry), kErrMissingArgument);
+  EXPECT_EQ(service.ZPConnect(pty.SlavePath(), 2, 3, nullptr), kErrMissingArgument);
+  EXPECT_EQ(service.ZPConnect(pty.SlavePath(), 2, 13, &entry), kErrProtoOutOfRange);
+  EXPECT_TRUE(log.Contains("ZPConnect received error -11 trying to configure VUSKA_Prototcol"));
+}
+
+TEST_F(ServicePty, ConnectToNothingSaysSo) {
+  TestService fresh(log);
+  ProtocolOptions options;
+  DeviceKindEntry entry;
+  EXPECT_EQ(fresh.ZPConnect(pty.SlavePath(), 2, 1, &entry), kErrNoConnection);
+  EXPECT_TRUE(log.Contains("ZPConnect couldn't connect."));
+}
+
+// ---- Restoring the HG4 family ----
+
+TEST_F(ServicePty, Hg4NewSerialNumberCorrectsTheConfigChecksum) {
+  OpenAs(15);
+  SettingsSnapshot saved;
+  saved.instInfo.kind = 15;
+  saved.instInfo.serialNumber = "AB"; // characters 65 + 66 = 131
+  saved.instInfo.config = "5000";
+  saved.instInfo.validFlags = kInfoSerialNumber | kInfoConfig;
+  const std::string path = TempPath("hg4.settings.txt");
+  ASSERT_EQ(WriteSettingsFileText(path, FormatSettingsFile(15, saved), nullptr), kDone);
+  peer.Answer("set -sn AC\r", "\rOK\r>").Answer("set -config 5001\r", "\rOK\r>");
+  EXPECT_EQ(service.ZPRestoreInfo(path, "AC"), kDone) << log.Text();
+  EXPECT_EQ(Wire(), "set -sn AC\rset -config 5001\r");
+  fs::remove(path);
+}
+
+TEST_F(ServicePty, Hg4ConfigIsLeftAloneWhenItWasNotCollected) {
+  OpenAs(22);
+  SettingsSnapshot saved;
+  saved.instInfo.kind = 22;
+  saved.instInfo.serialNumber = "AB";
+  saved.instInfo.validFlags = kInfoSerialNumber;
+  const std::string path = TempPath("hg4tdl.settings.txt");
+  ASSERT_EQ(WriteSettingsFileText(path, FormatSettingsFile(22, saved), nullptr), kDone);
+  peer.Answer("set -sn AC\r", "\rOK\r>");
+  EXPECT_EQ(service.ZPRestoreInfo(path, "AC"), kDone);
+  EXPECT_EQ(Wire(), "set -sn AC\r");
+  EXPECT_TRUE(log.Contains("ZPRestoreInfo cannot correct config"));
+  fs::remove(path);
+}
+
+TEST_F(ServicePty, TruncatedFileRestoresWhatItHoldsAndReportsTheRest) {
+  OpenAs(24);
+  SettingsSnapshot saved;
+  saved.instInfo.kind = 24;
+  saved.instInfo.serialNumber = "FD-1";
+  saved.instInfo.validFlags = kInfoSerialNumber;
+  std::string text = FormatSettingsFile(24, saved);
+  text.resize(text.find("end=\""));
+  const std::string path = TempPath("flowdriv.settings.txt");
+  ASSERT_EQ(WriteSettingsFileText(path, text, nullptr), kDone);
+  peer.Answer("set -sn FD-1\r", "\rOK\r>");
+  EXPECT_EQ(service.ZPRestoreInfo(path, nullptr), kErrPartialSettings);
+  EXPECT_EQ(Wire(), "set -sn FD-1\r");
+  fs::remove(path);
+}
+
 // ---- Restoring from a file ----
 
 TEST_F(ServicePty, FileOfAnotherKindIsRefusedAndNothingIsSent) {
