@@ -152,6 +152,7 @@ void PtyServer::Loop() {
     std::string out;
     SimTime next = 0;
     SimTime now = 0;
+    bool full = false;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       now = clock_.NowUs();
@@ -161,6 +162,7 @@ void PtyServer::Loop() {
       }
       out = line_.TakeOutput(now);
       next = line_.NextWakeAt();
+      full = line_.InputBacklog() >= kPtyMaxBacklog;
     }
     std::size_t done = 0;
     while (done < out.size()) {
@@ -182,7 +184,8 @@ void PtyServer::Loop() {
       timeoutMs = static_cast<int>(std::min<SimTime>((wait + kUsPerMs - 1) / kUsPerMs,
                                                      static_cast<SimTime>(kPtyIdlePollMs)));
     }
-    pollfd fds[2] = {{master_, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
+    pollfd fds[2] = {{master_, static_cast<short>(full ? 0 : POLLIN), 0},
+                     {stopPipe_[0], POLLIN, 0}};
     const int ready = poll(fds, 2, timeoutMs);
     if (ready <= 0) {
       continue;

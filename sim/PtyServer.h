@@ -19,6 +19,9 @@ namespace zuro::sim {
 
 constexpr int kPtyIdlePollMs = 100; ///< longest poll when nothing is due
 constexpr std::size_t kPtyReadChunk = 4096;
+/// Host bytes the server lets queue before it stops reading: like a UART's
+/// transmit queue, a host that writes faster than the baud then waits.
+constexpr std::size_t kPtyMaxBacklog = 4096;
 
 /// Real time for the line: TickMs extended to 64 bits, in microseconds.
 class SimClock {

@@ -55,6 +55,9 @@ public:
   /// The device's bytes that have reached the host by `now`.
   std::string TakeOutput(SimTime now);
 
+  /// Host bytes still on their way to the device (paced lines queue them).
+  std::size_t InputBacklog() const { return input_.size(); }
+
   /// The next moment something is due (input, output or a device event); 0: none.
   SimTime NextWakeAt() const;
 
