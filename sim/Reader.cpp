@@ -152,7 +152,7 @@ void Reader::Sdi12Byte(char byte, SimTime now, LineOutput& out) {
   if (byte == '\r' || byte == '\n') {
     return; // the bus has no line ends; a terminal's Enter means nothing here
   }
-  if (byte != kSdiCommandEnd) {
+  if (byte != kBusCommandEnd) {
     if (sdi_.size() < kSdiMaxCommandChars) {
       sdi_.push_back(byte);
     } else {
@@ -162,7 +162,7 @@ void Reader::Sdi12Byte(char byte, SimTime now, LineOutput& out) {
   }
   std::string command;
   command.swap(sdi_);
-  command.push_back(kSdiCommandEnd);
+  command.push_back(kBusCommandEnd);
   const bool overflow = sdiOverflow_;
   sdiOverflow_ = false;
   if (overflow || firmware_->Mode() != DeviceMode::kFirmware) {

@@ -290,7 +290,7 @@ std::string Sdi12Sensor::Extended(std::string_view body, SimTime now) {
   switch (what) {
   case '#':
     return text.empty() ? value(settings_.serial)
-                        : Write(&SensorSettings::serial, text, kSensorSerialMaxChars);
+                        : Write(&SensorSettings::serial, text, kSensorKeptSerialChars);
   case '4':
     return p.hasMainCal && text.empty() ? value(settings_.mainCal) : kSdiError;
   case '5':
