@@ -29,7 +29,7 @@ constexpr const char* kSettingsFileHeader =
 constexpr const char* kSettingsFileLineEnd = "\r\n";
 /// A settings file is a few tens of kilobytes at most (100 equations of 256
 /// characters are the largest part); anything far larger is not one.
-constexpr std::uint64_t kSettingsFileMaxBytes = 1024 * 1024;
+constexpr std::uint64_t kSettingsFileMaxBytes = std::uint64_t{1024} * 1024;
 constexpr const char* kSensorTypeLine = "Digital Sensor";
 
 /// The settings record bits a logger of `kind` has collected (its save request).

@@ -145,7 +145,7 @@ TEST(SettingsFileFormat, LoggerFileHasTheDocumentedLines) {
     EXPECT_NE(text.find(line), std::string::npos) << line;
   }
   // Every line ends with CR LF and nothing else.
-  EXPECT_EQ(text.find("\n"), text.find("\r\n") + 1);
+  EXPECT_EQ(text.find('\n'), text.find("\r\n") + 1);
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), std::count(text.begin(), text.end(), '\r'));
 }
 
@@ -375,7 +375,7 @@ TEST(SettingsFileDisk, FailedWriteKeepsTheGoodFileAndIsReported) {
   const std::string good = FormatSettingsFile(16, SampleFor(16));
   ASSERT_EQ(WriteSettingsFileText(path, good, nullptr), kDone);
 
-  std::string big(64 * 1024, 'x');
+  std::string big(std::size_t{64} * 1024, 'x');
   rlimit old{};
   ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
   const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
@@ -384,8 +384,8 @@ TEST(SettingsFileDisk, FailedWriteKeepsTheGoodFileAndIsReported) {
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
   TestLog log;
   const Result r = WriteSettingsFileText(path, big, log);
-  ::setrlimit(RLIMIT_FSIZE, &old);
-  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &old), 0);
+  (void)std::signal(SIGXFSZ, oldHandler);
 
   EXPECT_EQ(r, -EFBIG);
   EXPECT_EQ(ReadAll(path), good);
@@ -418,7 +418,7 @@ TEST(SettingsFileDisk, ReadErrorsHaveTheirCodes) {
   const std::string huge = folder.File("huge.txt");
   {
     std::ofstream out(huge, std::ios::binary);
-    const std::string block(1024 * 1024, 'A');
+    const std::string block(std::size_t{1024} * 1024, 'A');
     for (int i = 0; i < 50; ++i) {
       out << block;
     }

@@ -39,53 +39,76 @@ inline SettingsSnapshot LoggerSample(int kind) {
     mask |= kSetTrait; // read on the way to the radio channels
   }
   const auto want = [&](std::uint32_t bit) { return (mask & bit) != 0; };
-  if (want(kSetName))
+  if (want(kSetName)) {
     r.deviceName = "NODE7";
-  if (want(kSetSerialNumber))
+  }
+  if (want(kSetSerialNumber)) {
     r.serialNumber = "SN-12345";
-  if (want(kSetDeviceId))
+  }
+  if (want(kSetDeviceId)) {
     r.deviceId = "ID42";
-  if (want(kSetTrait))
+  }
+  if (want(kSetTrait)) {
     r.trait = kind == 4 ? 0x4001 : 0x4009;
-  if (want(kSetWake))
+  }
+  if (want(kSetWake)) {
     r.wake = 900;
-  if (want(kSetPorts))
+  }
+  if (want(kSetPorts)) {
     r.ports = {1, 2, 3, 4, 255};
-  if (want(kSetPadc))
+  }
+  if (want(kSetPadc)) {
     r.padc = 60;
-  if (want(kSetDataParameter))
+  }
+  if (want(kSetDataParameter)) {
     r.dataParameter = 7;
-  if (want(kSetRadioMode))
+  }
+  if (want(kSetRadioMode)) {
     r.radioMode = 3;
-  if (want(kSetRadioChannel))
+  }
+  if (want(kSetRadioChannel)) {
     r.radioChannel = 5;
-  if (want(kSetRadioSubChannel))
+  }
+  if (want(kSetRadioSubChannel)) {
     r.radioSubChannel = 0xABCD;
-  if (want(kSetDepths))
+  }
+  if (want(kSetDepths)) {
     r.depths = {10, 20, 30, 40, 50};
+  }
   // A site holding another key's text and quotes: it must stay the site.
-  if (want(kSetSite))
+  if (want(kSetSite)) {
     r.site = "sn=\"EVIL\" \"North\" =";
-  if (want(kSetLatitude))
+  }
+  if (want(kSetLatitude)) {
     r.latitude = -33.86882;
-  if (want(kSetLongitude))
+  }
+  if (want(kSetLongitude)) {
     r.longitude = 151.20930;
-  if (want(kSetTimeZone))
+  }
+  if (want(kSetTimeZone)) {
     r.timeZone = -14;
-  if (want(kSetApn))
+  }
+  if (want(kSetApn)) {
     r.apn = "internet.example";
-  if (want(kSetApnUser))
+  }
+  if (want(kSetApnUser)) {
     r.apnUser = "apnuser";
-  if (want(kSetApnPassword))
+  }
+  if (want(kSetApnPassword)) {
     r.apnPassword = "pa\"ss=wd";
-  if (want(kSetHost))
+  }
+  if (want(kSetHost)) {
     r.host = "data.example.com";
-  if (want(kSetAuthKey))
+  }
+  if (want(kSetAuthKey)) {
     r.authKey = "0123456789ABCDEF0123456789ABCDEF";
-  if (want(kSetIpPort))
+  }
+  if (want(kSetIpPort)) {
     r.ipPort = 8080;
-  if (want(kSetReportMode))
+  }
+  if (want(kSetReportMode)) {
     r.reportMode = 2;
+  }
   if (want(kSetAdc30)) {
     r.adc30Slopes = {10, 20, 30, 40, 50};
     r.adc30Offsets = {1, 2, 3, 4, 5};
@@ -94,8 +117,9 @@ inline SettingsSnapshot LoggerSample(int kind) {
     r.adc15Slopes = {11, 21, 31, 41, 51};
     r.adc15Offsets = {6, 7, 8, 9, 10};
   }
-  if (want(kSetBuild))
+  if (want(kSetBuild)) {
     r.buildText = "B1234";
+  }
   r.validFlags = mask;
   s.savedSettingsMask = mask;
   return s;
@@ -107,42 +131,60 @@ inline SettingsSnapshot InstrumentSample(int kind) {
   r.kind = static_cast<std::int8_t>(kind);
   const std::uint32_t mask = InstInfoFileFlags(kind);
   const auto want = [&](std::uint32_t bit) { return (mask & bit) != 0; };
-  if (want(kInfoName))
+  if (want(kInfoName)) {
     r.name = "LAB\"2";
-  if (want(kInfoSerialNumber))
+  }
+  if (want(kInfoSerialNumber)) {
     r.serialNumber = "X1234";
-  if (want(kInfoLanguage))
+  }
+  if (want(kInfoLanguage)) {
     r.language = 2;
-  if (want(kInfoContrast))
+  }
+  if (want(kInfoContrast)) {
     r.contrast = -3;
-  if (want(kInfoFvals))
+  }
+  if (want(kInfoFvals)) {
     r.fvals = "1.5 2.5 3.5";
-  if (want(kInfoUvals))
+  }
+  if (want(kInfoUvals)) {
     r.uvals = "9 8 7";
-  if (want(kInfoUnits))
+  }
+  if (want(kInfoUnits)) {
     r.unitsNumber = 4;
-  if (want(kInfoAdc))
+  }
+  if (want(kInfoAdc)) {
     r.adc = "50.12";
-  if (want(kInfoAdcCal))
+  }
+  if (want(kInfoAdcCal)) {
     r.adccal = "100 200 300";
-  if (want(kInfoConfig))
+  }
+  if (want(kInfoConfig)) {
     r.config = "5000";
-  if (want(kInfoWtOffset))
+  }
+  if (want(kInfoWtOffset)) {
     r.wtoffset = "0.25";
-  if (want(kInfoP1Offset))
+  }
+  if (want(kInfoP1Offset)) {
     r.p1offset = "-0.5";
-  if (want(kInfoAuto))
+  }
+  if (want(kInfoAuto)) {
     r.autoSeconds = "30";
-  if (want(kInfoUsage))
+  }
+  if (want(kInfoUsage)) {
     r.usage = "lab sn=\"Z\" use";
-  if (want(kInfoWtFactory))
+  }
+  if (want(kInfoWtFactory)) {
     r.wtfactory = "1.001";
-  if (want(kInfoAdc15))
+  }
+  if (want(kInfoAdc15)) {
     r.adc15 = "15 1 2 3";
-  if (want(kInfoAdc30))
+  }
+  if (want(kInfoAdc30)) {
     r.adc30 = "30 4 5 6";
-  if (want(kInfoSample))
+  }
+  if (want(kInfoSample)) {
     r.sample = "10 s";
+  }
   if (want(kInfoCalRecords)) {
     r.slots[0] = "cal zero";
     r.slots[1] = "cal one";
@@ -158,22 +200,28 @@ inline SettingsSnapshot InstrumentSample(int kind) {
       r.calPrefs = "c76 prefs";
     }
   }
-  if (want(kInfoUnitsText))
+  if (want(kInfoUnitsText)) {
     r.unitsText = "kPa";
-  if (want(kInfoLocation))
+  }
+  if (want(kInfoLocation)) {
     r.location = "Bench 4, room \"B\"; name=\"X\"";
-  if (want(kInfoChai))
+  }
+  if (want(kInfoChai)) {
     r.chai = "CHAI-1";
-  if (want(kInfoExt))
+  }
+  if (want(kInfoExt)) {
     r.ext = "EXT9";
-  if (want(kInfoTadj))
+  }
+  if (want(kInfoTadj)) {
     r.tadj = "0.1 0.2";
+  }
   if (want(kInfoHadjTau)) {
     r.hadj = "1.02";
     r.tau = 12;
   }
-  if (want(kInfoSys))
+  if (want(kInfoSys)) {
     r.sys = "sys 1 2";
+  }
   if (want(kInfoUserRecords)) {
     s.users.records = {{"", "dXNlcglvbmUJdHdvCUFsaWNlCXJlc3Q="}, {"", "eAl5CXoJQm9iCQ=="}};
   }
