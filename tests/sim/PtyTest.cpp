@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include "sim/PtyServer.h"
@@ -100,6 +101,34 @@ TEST(SimPty, PacingFollowsTheBaudTheHostSet) {
   // The carriage return ends the garbled line, which the device refuses.
   EXPECT_EQ(host.Exchange("\r"), "\r?\r>");
   EXPECT_EQ(host.Exchange("get -ver\r"), "\rDU70 2.20\r>");
+}
+
+TEST(SimPty, APacedLineLosesNothingWhenTheHostWritesFast) {
+  LineConfig line;
+  line.pace = true;
+  PtyDevice sim("du70", {}, line);
+  ASSERT_EQ(sim.opened, 0);
+  PtyClient host(sim.server->SlavePath());
+  EXPECT_EQ(host.Exchange("set -baud 4\r"), "\rOK\r>");
+  host.SetBaud(B115200);
+  std::string batch;
+  // 5000 bytes a batch: more than the server lets queue, so the host's
+  // writes must wait for the paced line.
+  for (int i = 0; i < 500; ++i) {
+    batch += "get -batt\r";
+  }
+  std::size_t answers = 0;
+  for (int round = 0; round < 4; ++round) {
+    host.Write(batch);
+    std::string got;
+    for (int wait = 0; wait < 200 && std::count(got.begin(), got.end(), '>') < 500; ++wait) {
+      got += host.ReadUntil('\x01', 50);
+    }
+    answers += static_cast<std::size_t>(std::count(got.begin(), got.end(), '>'));
+    EXPECT_EQ(got.find_first_not_of("\r87>"), std::string::npos);
+  }
+  EXPECT_EQ(answers, 2000u);
+  EXPECT_EQ(sim.server->BytesDropped(), 0u);
 }
 
 } // namespace
