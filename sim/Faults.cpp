@@ -61,6 +61,9 @@ bool FaultLayer::Silent(SimTime at) const {
 }
 
 void FaultLayer::FilterOutput(LineOutput& produced, SimTime now, LineOutput& out) {
+  for (const auto& note : produced.Notes()) {
+    out.Note(note);
+  }
   for (auto& chunk : produced.Chunks()) {
     const SimTime delay = chunk.delayUs + faults_.answerDelayUs;
     if (Silent(now + delay)) {

@@ -37,10 +37,19 @@ public:
   std::vector<OutputChunk>& Chunks() { return chunks_; }
   const std::vector<OutputChunk>& Chunks() const { return chunks_; }
   bool Empty() const { return chunks_.empty(); }
-  void Clear() { chunks_.clear(); }
+  void Clear() {
+    chunks_.clear();
+    notes_.clear();
+  }
+
+  /// Something a person reading the transcript should know (a restart, a
+  /// power cut, a new baud); it goes into the transcript, not onto the line.
+  void Note(std::string text) { notes_.push_back(std::move(text)); }
+  const std::vector<std::string>& Notes() const { return notes_; }
 
 private:
   std::vector<OutputChunk> chunks_;
+  std::vector<std::string> notes_;
 };
 
 /// A device (or a layer in front of one) on the serial line.

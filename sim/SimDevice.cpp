@@ -239,9 +239,10 @@ std::string SimDevice::Describe() const {
 }
 
 void SimDevice::Advance(SimTime now, LineOutput& out) {
-  (void)out;
   if (mode_ == DeviceMode::kOff && restartAt_ != 0 && now >= restartAt_) {
     PowerUp(restartAt_);
+    out.Note("powered up: " + Describe() +
+             (mode_ == DeviceMode::kFirmware && !settingsFromInfo_ ? ", factory settings" : ""));
   }
 }
 
@@ -261,9 +262,17 @@ void SimDevice::Receive(std::string_view bytes, SimTime now, LineOutput& out) {
     const std::size_t first = out.Chunks().size();
     if (mode_ == DeviceMode::kFirmware) {
       firmware_->Receive(c, now, out);
+      if (Baud() != baud) {
+        out.Note(mode_ == DeviceMode::kBootLoader
+                     ? "boot loader started at " + std::to_string(Baud()) + " baud"
+                     : "firmware now at " + std::to_string(Baud()) + " baud");
+      } else if (mode_ == DeviceMode::kBootLoader) {
+        out.Note("boot loader started");
+      }
     } else {
       const BootLoaderEvent event = bootLoader_->Receive(c, out);
       if (event == BootLoaderEvent::kPowerCut) {
+        out.Note("power cut at the chosen boot-loader step");
         PowerCut(now);
       } else if (event == BootLoaderEvent::kVectorsWritten) {
         // The vectors are in: the device resets and starts what it finds.
@@ -273,6 +282,7 @@ void SimDevice::Receive(std::string_view bytes, SimTime now, LineOutput& out) {
         }
         mode_ = DeviceMode::kOff;
         restartAt_ = now + ackDelay + config_.restartUs;
+        out.Note("vectors written: the device restarts");
       }
     }
     for (std::size_t i = first; i < out.Chunks().size(); ++i) {

@@ -49,6 +49,9 @@ void SimLine::HostWrite(std::string_view bytes, SimTime now) {
 }
 
 void SimLine::Schedule(LineOutput& produced, SimTime at) {
+  for (const auto& note : produced.Notes()) {
+    transcript_.Add(at, LineDirection::kNote, note);
+  }
   const SimTime byteUs = ByteUs();
   for (const auto& chunk : produced.Chunks()) {
     const bool misBaud = config_.checkBaud && chunk.baud != 0 && chunk.baud != hostBaud_;

@@ -142,6 +142,13 @@ TEST(SimBootLoader, ScriptedFullFlashLeavesTheImageAndRestartsAsTheNewFirmware) 
   EXPECT_EQ(sim.Ex("get -site\r"), "\r\r>");
   // The data memory is a separate chip: untouched.
   EXPECT_EQ(sim.Device().Data().records, records);
+  // The transcript tells the story between the bytes.
+  const std::string story = sim.Line().Record().Text();
+  EXPECT_NE(story.find("note  boot loader started"), std::string::npos);
+  EXPECT_NE(story.find("note  vectors written: the device restarts"), std::string::npos);
+  EXPECT_NE(story.find("note  powered up: du70 running \"DU70 2.30\", factory settings"),
+            std::string::npos)
+      << story.substr(story.size() - 600);
 }
 
 TEST(SimBootLoader, UpdateWithoutInfoEraseKeepsTheSettings) {
