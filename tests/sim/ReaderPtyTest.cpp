@@ -1,5 +1,9 @@
 // The reader with its sensor served on a pseudo-terminal, as the updater and
 // the end-to-end tests meet it.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "sim/PtyServer.h"
@@ -27,6 +31,41 @@ TEST(ReaderPty, ReaderAndK4eOnAPty) {
   const std::string identity =
       server.WithLine([](SimLine& l) { return ReaderOf(l)->Sensor().Identity(); });
   EXPECT_EQ(identity, "K4E 3.60");
+}
+
+TEST(ReaderProgram, ServesAReaderWithItsSensor) {
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    dup2(out[1], 1);
+    close(out[0]);
+    execl(ZURO_SIM_PROGRAM, ZURO_SIM_PROGRAM, "--kind", "vantorix-reader", "--sensor", "wpt",
+          "--sensor-address", "4", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  std::string path;
+  char c = 0;
+  while (read(out[0], &c, 1) == 1 && c != '\n') {
+    path.push_back(c);
+  }
+  close(out[0]);
+  ASSERT_FALSE(path.empty());
+  {
+    PtyClient host(path);
+    ASSERT_TRUE(host.IsOpen());
+    EXPECT_EQ(host.Exchange("get -ver\r"), "\rVX 1.23\r>");
+    EXPECT_EQ(host.Exchange("[?I!", '\r'), "413BRENVIK WPT-2 214WPT2-3381\r");
+    EXPECT_EQ(host.Exchange("?B!", '\r'), "4OK\r");
+    EXPECT_EQ(host.Exchange("]P", '#'), "#");
+  }
+  kill(pid, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 } // namespace
