@@ -408,6 +408,51 @@ TEST_F(Settings, RadioAnswersAreCheckedWithinTheTries) {
   NoScriptFailures();
 }
 
+TEST_F(Settings, OldLq7HandsTheLineToItsRadioModule) {
+  Connect("LQ7 1.50");
+  DeviceSettingsRecord record = proto.Settings();
+  record.newFirmware = 0;
+  record.capabilityMask = 0x331C;
+  Load(record);
+  peer.Expect("term\r").Answer("+++", "OK\r").Answer("ATHP\r", "3\r").Answer("ATDT\r", "1F\r");
+  peer.Answer("ATCN\r", "OK\r").Answer("term\r", "\r>");
+  std::uint32_t channel = 0;
+  std::uint32_t sub = 0;
+  std::uint32_t flags = kSetRadioChannel | kSetRadioSubChannel;
+  EXPECT_EQ(proto.MSRadioCommand(&channel, &sub, nullptr, 0, &flags), 1) << log.Text();
+  EXPECT_EQ(flags, kSetRadioChannel | kSetRadioSubChannel);
+  EXPECT_EQ(channel, 3u);
+  EXPECT_EQ(sub, 0x1Fu);
+  EXPECT_EQ(proto.PauseCount(500), 2u);
+  EXPECT_EQ(Wire(), "term\r+++ATHP\rATDT\rATCN\rterm\r");
+
+  // Old firmware of any other family has no way to its radio.
+  record.familyCode = kFamilyLq7b;
+  Load(record);
+  flags = kSetRadioChannel;
+  EXPECT_EQ(proto.MSRadioCommand(&channel, nullptr, nullptr, 0, &flags), -21);
+  NoScriptFailures();
+}
+
+TEST_F(Settings, TraitDerivedFromTheRadioVersion) {
+  Connect("LQ7 1.50"); // new Lq7 firmware: radio commands, but no "get -trait"
+  peer.Answer("get -rver\r", "\rOK\r12AB\r>");
+  EXPECT_EQ(proto.TraitCommand(0), 1);
+  EXPECT_EQ(proto.Settings().trait, 0x4001);
+  EXPECT_EQ(proto.Settings().radioVersion, "12AB");
+  EXPECT_TRUE(log.Contains("TraitCommand (emulated): found 16385"));
+  peer.Answer("get -rver\r", "\rNo Radio\r>");
+  EXPECT_EQ(proto.TraitCommand(0), 0);
+  EXPECT_EQ(proto.Settings().trait, 0x4000);
+  // The Lq7 takes a radio setting with its doubled acceptance.
+  peer.Answer("set -rch 4\r", "\rOK\r\rOK\r>");
+  std::uint32_t channel = 4;
+  std::uint32_t flags = kSetRadioChannel;
+  EXPECT_EQ(proto.MSRadioCommand(&channel, nullptr, nullptr, 1, &flags), 1);
+  EXPECT_EQ(Wire(), "get -rver\rget -rver\rset -rch 4\r");
+  NoScriptFailures();
+}
+
 TEST_F(Settings, Qt7RadioModeIsFixed) {
   Connect("QT7 1.00");
   EXPECT_EQ(proto.RmodeCommand(0), 1);
