@@ -87,4 +87,12 @@ constexpr Result kErrSdiErrorAnswer = -34;     ///< the sensor answered "ERROR" 
 constexpr Result kErrSdiFirmwareCorrupt = -66; ///< the sensor found its new firmware corrupt
 constexpr Result kErrSdiNoBootLoader = -82;    ///< the sensor reports that it has no boot loader
 
+// Web services (the newer-version check and the feedback upload to the
+// maker's web host). Errors of the HTTP client become these codes at once.
+constexpr Result kErrWebSendFailed = -1000;     ///< feedback upload failed or the script did not confirm it
+constexpr Result kErrWebConnect = -1001;        ///< the request failed: no connection, HTTP error, cancelled
+constexpr Result kErrWebAnswer = -1002;         ///< the version answer could not be read
+constexpr Result kErrWebFileTooBig = -1003;     ///< a file to send is larger than the upload limit
+constexpr Result kErrWebFileUnreadable = -1004; ///< a file to send cannot be read
+
 }  // namespace zuro
