@@ -150,6 +150,17 @@ TEST(Reader, EverySensorModelIdentifiesItself) {
   }
 }
 
+TEST(Reader, ThirdCalibrationOnlyWhereTheModelHasIt) {
+  ReaderFixture k4e;
+  EXPECT_EQ(k4e.Sdi("?XO1 2!"), "1ERROR\r");
+  ReaderFixture skyra(SensorOf("skyra41"));
+  EXPECT_EQ(skyra.Sdi("?XO1 2!"), "1OK\r");
+  EXPECT_EQ(skyra.Sdi("?XO!"), "1 1 2\r");
+  ReaderFixture plu3(SensorOf("plu3"));
+  EXPECT_EQ(plu3.Sdi("?X5 1!"), "1ERROR\r"); // no calibration at all
+  EXPECT_EQ(plu3.Sdi("?Xb 1!"), "1ERROR\r");
+}
+
 TEST(Reader, TypeReportedAsDigitsIsSetAsANumber) {
   ReaderFixture f(SensorOf("balvo21"));
   EXPECT_EQ(f.Sdi("?X9 108!"), "1OK\r");
