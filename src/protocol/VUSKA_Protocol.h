@@ -58,6 +58,10 @@ public:
   static constexpr char kPromptOk = 'K';    ///< answers ending in "OK"
   static constexpr char kPromptErase = '!'; ///< data erase on old firmware
 
+  /// Answer texts that say a setting was taken: "OK", or on old firmware a fresh prompt line.
+  static constexpr std::string_view kOkText = "OK";
+  static constexpr std::string_view kPromptLine = "\r>";
+
   /// Radio module request and done bits.
   static constexpr std::uint32_t kRadioChannelBit = kSetRadioChannel;
   static constexpr std::uint32_t kRadioSubChannelBit = kSetRadioSubChannel;

@@ -34,6 +34,9 @@ constexpr std::uint32_t kVersionRetryPauseMs = 400;
 /// The boot loader's '$' means it waits for contact; give it time to give up.
 constexpr std::uint32_t kBootLoaderWaitingPauseMs = 3000;
 constexpr int kMaxShortAnswers = 2;
+/// A lone line end or prompt: the device is there but said nothing.
+constexpr const char* kShortAnswerCr = "\r";
+constexpr const char* kShortAnswerPrompt = ">";
 constexpr std::size_t kBootLoaderAnswerMin = 4;
 
 constexpr std::string_view kShowCommand = "show\r";
@@ -397,7 +400,7 @@ Result VUSKA_Protocol::VerCommand(bool skipShow) {
       result = kErrProtoEcho;
       continue;
     }
-    if (std::strcmp(answer, "\r") == 0 || std::strcmp(answer, ">") == 0) {
+    if (std::strcmp(answer, kShortAnswerCr) == 0 || std::strcmp(answer, kShortAnswerPrompt) == 0) {
       result = kErrNotUnderstood;
       if (++shortAnswers > kMaxShortAnswers) {
         break;
@@ -571,13 +574,13 @@ Result VUSKA_Protocol::SetBaudCommand(std::uint32_t baud) {
     std::uint32_t elapsed = 0;
     const Result r = DeviceCommand(command, kPromptOk, kBaudAnswerMs, answer, length, elapsed);
     if (r > 0) {
-      if (std::strstr(answer, "OK") != nullptr) {
+      if (std::string_view(answer).find(kOkText) != std::string_view::npos) {
         Log(kLogDetails, "SetBaudCommand set device baud rate to %d (%d ms)",
             static_cast<int>(baud), static_cast<int>(elapsed));
         result = kDone;
         break;
       }
-      if (std::strstr(answer, "\r>") != nullptr) {
+      if (std::string_view(answer).find(kPromptLine) != std::string_view::npos) {
         result = kErrNotUnderstood;
         Log(kLogDetails, "SetBaudCommand failed (heard prompt): trying again (%d ms)",
             static_cast<int>(elapsed));

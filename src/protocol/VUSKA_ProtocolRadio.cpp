@@ -36,7 +36,7 @@ struct RadioItem {
 };
 
 bool HasOk(const char* answer) {
-  return std::strstr(answer, "OK") != nullptr;
+  return std::string_view(answer).find(VUSKA_Protocol::kOkText) != std::string_view::npos;
 }
 } // namespace
 

@@ -23,10 +23,13 @@ constexpr std::uint32_t kRadioSettingMs = 2000;
 constexpr std::uint32_t kTermPauseMs = 500;
 constexpr std::uint32_t kAfterFailedStepMs = 100;
 constexpr std::string_view kTermCommand = "term\r";
+constexpr std::string_view kNameQuery = "get -i\r";
+constexpr std::string_view kPadcQuery = "get -padc\r";
+constexpr std::string_view kOldPadcQuery = "hertz\r";
+constexpr std::string_view kTraitQuery = "get -trait\r";
+constexpr std::string_view kRadioVersionQuery = "get -rver\r";
 constexpr std::string_view kNoRadio = "No Radio";
 constexpr std::string_view kLq7RadioAccepted = "OK\r\rOK";
-constexpr std::string_view kOkText = "OK";
-constexpr std::string_view kPromptLine = "\r>";
 /// Old firmware at this version or below has no PADC command.
 constexpr std::int32_t kOldestPadcVersion = 164;
 /// A qT7 always runs this radio mode and has no command for it.
@@ -270,7 +273,7 @@ Result VUSKA_Protocol::NameInto(std::string& field, int direction) {
     return FailLine(kName.name, kErrProtoOutOfRange, 0);
   }
   std::string answer;
-  Result r = ReadAnswer("get -i\r", answer, kSettingAnswerCapacity, kSettingAnswerMs, elapsed);
+  Result r = ReadAnswer(kNameQuery, answer, kSettingAnswerCapacity, kSettingAnswerMs, elapsed);
   if (r == kErrProtoEmptyAnswer) {
     // An instrument that has never been named: uninitialised.
     return FailLine(kName.name, kErrProtoNoName, elapsed);
@@ -585,7 +588,7 @@ Result VUSKA_Protocol::PADCCommand(int direction) {
     return FailLine("PADCCommand", r, elapsed);
   }
   std::string answer;
-  const Result r = ReadAnswer(newFirmware ? "get -padc\r" : "hertz\r", answer,
+  const Result r = ReadAnswer(newFirmware ? kPadcQuery : kOldPadcQuery, answer,
                               kSettingAnswerCapacity, kSettingAnswerMs, elapsed);
   if (r <= 0) {
     return FailLine("PADCCommand", r, elapsed);
@@ -829,7 +832,7 @@ Result VUSKA_Protocol::TraitCommand(int direction) {
   if ((settings_.capabilityMask & kCapTraitCommand) != 0) {
     std::string answer;
     const Result r =
-        ReadAnswer("get -trait\r", answer, kSettingAnswerCapacity, kSettingAnswerMs, elapsed);
+        ReadAnswer(kTraitQuery, answer, kSettingAnswerCapacity, kSettingAnswerMs, elapsed);
     if (r <= 0) {
       return FailLine(kName, r, elapsed);
     }
@@ -990,8 +993,8 @@ Result VUSKA_Protocol::MSRadioCommand(std::uint32_t* channel, std::uint32_t* sub
       Result itemResult = kDone;
       bool stop = false;
       for (std::uint32_t pass = 0; pass < tries && !stop; ++pass) {
-        const Result r =
-            ReadAnswer("get -rver\r", answer, kSettingAnswerCapacity, kRadioSettingMs, elapsed);
+        const Result r = ReadAnswer(kRadioVersionQuery, answer, kSettingAnswerCapacity,
+                                    kRadioSettingMs, elapsed);
         if (r == kErrProtoEmptyAnswer) {
           itemResult = kOk;
           break;

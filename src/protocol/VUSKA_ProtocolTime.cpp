@@ -25,6 +25,13 @@ constexpr std::string_view kEraseConfirm = "yes\r";
 constexpr std::uint32_t kEraseAnswerMs = 17000;
 constexpr std::uint32_t kEraseAnswerCapacity = 32;
 constexpr std::string_view kDataFlashFail = "DataFlash FAIL";
+constexpr const char* kSecondsQuery = "get -sec\r";
+constexpr const char* kTimeQuery = "get -t\r";
+constexpr const char* kOldTimeQuery = "time\r";
+
+bool Contains(const char* answer, std::string_view what) {
+  return std::string_view(answer).find(what) != std::string_view::npos;
+}
 
 } // namespace
 
@@ -87,8 +94,7 @@ Result VUSKA_Protocol::DeviceTime(ZuroSeconds* seconds, int set) {
     if (!countsSeconds) {
       const Result r =
           send(StrFormat("set -t %d:%d:%d\r", when.tm_hour, when.tm_min, when.tm_sec), kClockSetMs);
-      if (r > 0 &&
-          (newFirmware ? std::strstr(answer, "OK") : std::strstr(answer, "\r>")) != nullptr) {
+      if (r > 0 && Contains(answer, newFirmware ? kOkText : kPromptLine)) {
         Log(kLogDetails, "DeviceTime set device time to %d:%02d:%02d (%d ms)", when.tm_hour,
             when.tm_min, when.tm_sec, static_cast<int>(elapsed));
         result = kDone;
@@ -101,7 +107,7 @@ Result VUSKA_Protocol::DeviceTime(ZuroSeconds* seconds, int set) {
             ? StrFormat("set -sec %lu\r", static_cast<unsigned long>(value))
             : StrFormat("set -d %d-%d-%d\r", when.tm_year + 1900, when.tm_mon + 1, when.tm_mday);
     const Result r = send(command, kClockSetMs);
-    const bool accepted = r > 0 && (std::strstr(answer, "OK") != nullptr ||
+    const bool accepted = r > 0 && (Contains(answer, kOkText) ||
                                     (!newFirmware && std::strchr(answer, kPrompt) != nullptr));
     if (accepted) {
       if (countsSeconds) {
@@ -122,7 +128,7 @@ Result VUSKA_Protocol::DeviceTime(ZuroSeconds* seconds, int set) {
       return kErrMissingArgument;
     }
     const std::string command =
-        countsSeconds ? "get -sec\r" : (newFirmware ? "get -t\r" : "time\r");
+        countsSeconds ? kSecondsQuery : (newFirmware ? kTimeQuery : kOldTimeQuery);
     const Result r = send(command, kClockReadMs);
     if (r <= 0) {
       result = kErrNotUnderstood;
@@ -214,10 +220,10 @@ Result VUSKA_Protocol::EraseData() {
                                  kEraseAnswerMs, answer, length, elapsed);
   Result result = r;
   if (r > 0) {
-    if (std::strstr(answer, "OK") != nullptr) {
+    if (Contains(answer, kOkText)) {
       Log(kLogDetails, "InitializeDevice erased device data (%d ms)", static_cast<int>(elapsed));
       result = kDone;
-    } else if (std::strstr(answer, kDataFlashFail.data()) != nullptr) {
+    } else if (Contains(answer, kDataFlashFail)) {
       result = kErrDataMemory;
     } else {
       result = kErrNotUnderstood;
