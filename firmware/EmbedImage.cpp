@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
   const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   zuro::FirmwareImage image;
   const zuro::TiTxtStatus status = zuro::ConvertTiTxt(file, image);
-  if (status != zuro::TiTxtStatus::kOk) {
+  if (status != zuro::TiTxtStatus::kConverted) {
     (void)std::fprintf(stderr, "zuro-firmware-embed: %s: %s\n", input,
                        zuro::TiTxtStatusText(status));
     return 1;

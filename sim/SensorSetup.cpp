@@ -231,7 +231,7 @@ bool LoadSensorFirmwareText(Sdi12Sensor& sensor, const std::string& text, SimTim
                             std::string& error) {
   FirmwareImage image;
   const TiTxtStatus status = ConvertTiTxt(text, image);
-  if (status != TiTxtStatus::kOk) {
+  if (status != TiTxtStatus::kConverted) {
     error = std::string("not a usable TI-TXT file: ") + TiTxtStatusText(status);
     return false;
   }

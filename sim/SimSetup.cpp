@@ -340,7 +340,7 @@ std::int32_t LoadFirmwareText(SimDevice& device, const std::string& text, SimTim
                               std::string& error) {
   FirmwareImage image;
   const TiTxtStatus status = ConvertTiTxt(text, image);
-  if (status != TiTxtStatus::kOk) {
+  if (status != TiTxtStatus::kConverted) {
     error = std::string("not a usable TI-TXT file: ") + TiTxtStatusText(status);
     return kErrNotUnderstood;
   }

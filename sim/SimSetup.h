@@ -13,9 +13,7 @@
 #include "sim/SimDevice.h"
 #include "sim/SimLine.h"
 
-// Results are the codes of core/ResultCodes.h (kOk, negative errors). This
-// header does not include it: bsl/ImageText.h's TiTxtStatus::kOk would then
-// shadow zuro::kOk wherever both are seen.
+// Results are the codes of core/ResultCodes.h (0 or more success, negative errors).
 namespace zuro::sim {
 
 struct SimConfig {

@@ -64,7 +64,7 @@ std::size_t ReadVectorSection(std::string_view data, std::uint32_t address, Vect
   std::size_t index = (address - kVectorTableStart) / 2;
   std::uint8_t group[kImageDigitsPerWord];
   std::size_t held = 0;
-  status = TiTxtStatus::kOk;
+  status = TiTxtStatus::kConverted;
   for (std::size_t i = 0; i < data.size(); ++i) {
     const std::uint8_t v = HexValue(data[i]);
     if (v == kNotHex) {
@@ -131,7 +131,7 @@ TiTxtStatus AppendProgramSection(std::string_view data, std::uint32_t address, s
   if (address + bytes > kImageAddressLimit) {
     return TiTxtStatus::kBeyondAddressSpace;
   }
-  return TiTxtStatus::kOk;
+  return TiTxtStatus::kConverted;
 }
 
 TiTxtStatus ConvertTiTxtUnguarded(std::string_view fileText, FirmwareImage& out) {
@@ -170,11 +170,11 @@ TiTxtStatus ConvertTiTxtUnguarded(std::string_view fileText, FirmwareImage& out)
       return TiTxtStatus::kNoLineEnd;
     }
     const std::string_view data = section.substr(lineEnd + 1);
-    TiTxtStatus status = TiTxtStatus::kOk;
+    TiTxtStatus status = TiTxtStatus::kConverted;
     if (address >= kVectorTableStart && address <= kVectorTableLast) {
       vectorsFound = true;
       const std::size_t beyond = ReadVectorSection(data, address, image.vectors, status);
-      if (status == TiTxtStatus::kOk && beyond != std::string_view::npos) {
+      if (status == TiTxtStatus::kConverted && beyond != std::string_view::npos) {
         programFound = true;
         status = AppendProgramSection(data.substr(beyond), kVectorTableEnd, image.text);
       }
@@ -184,7 +184,7 @@ TiTxtStatus ConvertTiTxtUnguarded(std::string_view fileText, FirmwareImage& out)
       programFound = true;
       status = AppendProgramSection(data, address, image.text);
     }
-    if (status != TiTxtStatus::kOk) {
+    if (status != TiTxtStatus::kConverted) {
       return status;
     }
     at = end;
@@ -198,14 +198,14 @@ TiTxtStatus ConvertTiTxtUnguarded(std::string_view fileText, FirmwareImage& out)
     return TiTxtStatus::kNoProgram;
   }
   out = std::move(image);
-  return TiTxtStatus::kOk;
+  return TiTxtStatus::kConverted;
 }
 
 } // namespace
 
 const char* TiTxtStatusText(TiTxtStatus status) {
   switch (status) {
-  case TiTxtStatus::kOk:
+  case TiTxtStatus::kConverted:
     return "ok";
   case TiTxtStatus::kNoLeadingAt:
     return "does not begin with @";

@@ -41,7 +41,7 @@ constexpr std::size_t kDumpVectorsPerLine = 8;
 
 /// Why a TI-TXT text was refused (kOk when it was taken).
 enum class TiTxtStatus {
-  kOk,
+  kConverted,          ///< the text was read into an image
   kNoLeadingAt,        ///< the text does not begin with "@"
   kNoEnd,              ///< no "q" end line (a NUL byte also ends the text)
   kBadAddress,         ///< no hex number after "@", or beyond the 20-bit address space

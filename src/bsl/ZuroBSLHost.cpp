@@ -183,7 +183,7 @@ Result ZuroBSLHost::BSLLoadTIFile(const std::string& path) {
             kErrOutOfMemory, ElapsedMsInt(start));
     return kErrOutOfMemory;
   }
-  if (status != TiTxtStatus::kOk) {
+  if (status != TiTxtStatus::kConverted) {
     LogLine(SharedLog(), kLogMilestones,
             "BSLLoadTIFile: file %s is not a valid TI-Text file (%d ms)", path.c_str(),
             ElapsedMsInt(start));

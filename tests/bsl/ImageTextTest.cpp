@@ -46,7 +46,7 @@ TEST_P(ConvertTiTxtTable, GivesTextOrRefusesWithoutTouchingTheImage) {
   image.vectors[3] = 0x5555;
   const FirmwareImage before = image;
   EXPECT_EQ(ConvertTiTxt(c.file, image), c.status) << TiTxtStatusText(ConvertTiTxt(c.file, image));
-  if (c.status == TiTxtStatus::kOk) {
+  if (c.status == TiTxtStatus::kConverted) {
     EXPECT_EQ(image.text, c.text);
   } else {
     EXPECT_EQ(image.text, before.text);
@@ -60,23 +60,23 @@ INSTANTIATE_TEST_SUITE_P(
     Files, ConvertTiTxtTable,
     ::testing::Values(
         ConvertCase{"WordsSwapIntoImageOrder", "@1200\nB2 40 80 5A\n" + kV + "q\n",
-                    TiTxtStatus::kOk, "@0120040B25A80"},
+                    TiTxtStatus::kConverted, "@0120040B25A80"},
         ConvertCase{"OddByteCountCompletedWithErasedByte", "@2000\n01 02 03\n" + kV + "q\n",
-                    TiTxtStatus::kOk, "@020000201FF03"},
-        ConvertCase{"ThreeDigitsCompleted", "@2000\n01 0\n" + kV + "q", TiTxtStatus::kOk,
+                    TiTxtStatus::kConverted, "@020000201FF03"},
+        ConvertCase{"ThreeDigitsCompleted", "@2000\n01 0\n" + kV + "q", TiTxtStatus::kConverted,
                     "@020000F01"},
         ConvertCase{"CrLfAndLowerCaseTaken", "@1200\r\nb2 40 80 5a\r\n" + kV + "q\r\n",
-                    TiTxtStatus::kOk, "@0120040B25A80"},
+                    TiTxtStatus::kConverted, "@0120040B25A80"},
         ConvertCase{"SkippedAreaLeftOut", "@FA00\n11 22\n@1200\n33 44\n" + kV + "q\n",
-                    TiTxtStatus::kOk, "@012004433"},
+                    TiTxtStatus::kConverted, "@012004433"},
         ConvertCase{"LastSkippedAddressStillSkipped", "@FDFE\n11 22\n@1200\n33 44\n" + kV + "q\n",
-                    TiTxtStatus::kOk, "@012004433"},
+                    TiTxtStatus::kConverted, "@012004433"},
         ConvertCase{"FirstAddressAfterSkippedAreaKept", "@FDFF\n11 22\n" + kV + "q\n",
-                    TiTxtStatus::kOk, "@0FDFF2211"},
-        ConvertCase{"FiveDigitAddress", "@10000\n01 02\n" + kV + "q\n", TiTxtStatus::kOk,
+                    TiTxtStatus::kConverted, "@0FDFF2211"},
+        ConvertCase{"FiveDigitAddress", "@10000\n01 02\n" + kV + "q\n", TiTxtStatus::kConverted,
                     "@100000201"},
         ConvertCase{"OnlyTheTextBeforeQCounts", "@1200\n01 02\n" + kV + "q\n@2000\nZZ\n",
-                    TiTxtStatus::kOk, "@012000201"},
+                    TiTxtStatus::kConverted, "@012000201"},
         ConvertCase{"Empty", "", TiTxtStatus::kNoLeadingAt, ""},
         ConvertCase{"OnlyQ", "q\n", TiTxtStatus::kNoLeadingAt, ""},
         ConvertCase{"NoAt", "1200\n01 02\nq\n", TiTxtStatus::kNoLeadingAt, ""},
@@ -117,7 +117,7 @@ TEST(ConvertTiTxt, IncompleteWordsAreCompletedWithErasedDigits) {
   for (const auto& c : cases) {
     FirmwareImage image;
     ASSERT_EQ(ConvertTiTxt(std::string("@1200\n") + c.data + "\n" + kV + "q\n", image),
-              TiTxtStatus::kOk)
+              TiTxtStatus::kConverted)
         << c.data;
     EXPECT_EQ(image.text, c.text) << c.data;
   }
@@ -130,7 +130,7 @@ TEST(ConvertTiTxt, VectorSectionFillsFromItsAddressAndRunsOnIntoTheExtendedFlash
   ASSERT_EQ(ConvertTiTxt("@1200\n01 02\n@FFF0\n"
                          "08 00 09 00 0A 00 0B 00 0C 00 0D 00 0E 00 00 12 AA BB CC DD\nq\n",
                          image),
-            TiTxtStatus::kOk);
+            TiTxtStatus::kConverted);
   for (std::size_t k = 0; k < 8; ++k) {
     EXPECT_EQ(image.vectors[k], 0xFFFF) << k;
   }
@@ -140,7 +140,7 @@ TEST(ConvertTiTxt, VectorSectionFillsFromItsAddressAndRunsOnIntoTheExtendedFlash
   EXPECT_EQ(image.vectors[15], 0x1200);
   EXPECT_EQ(image.text, "@012000201@10000BBAADDCC");
 
-  ASSERT_EQ(ConvertTiTxt("@1200\n01 02\n" + kV + "q\n", image), TiTxtStatus::kOk);
+  ASSERT_EQ(ConvertTiTxt("@1200\n01 02\n" + kV + "q\n", image), TiTxtStatus::kConverted);
   EXPECT_EQ(image.text, "@012000201");
   EXPECT_EQ(image.vectors, SectionVectors());
 }
@@ -163,7 +163,7 @@ TEST(ConvertTiTxt, LongSingleLineNeverOverrunsAndConvertsExactly) {
     std::snprintf(line, sizeof line, "@%X\n0102030405060708090A0B0C0D0E0F10\n", a);
     many += line;
   }
-  ASSERT_EQ(ConvertTiTxt(many + kV + "q\n", image), TiTxtStatus::kOk);
+  ASSERT_EQ(ConvertTiTxt(many + kV + "q\n", image), TiTxtStatus::kConverted);
   EXPECT_EQ(image.text.size(), 4096u * (6 + 32));
   EXPECT_EQ(image.text.substr(0, 14), "@1000002010403");
 }
@@ -213,7 +213,7 @@ TEST(ImageWords, TiTxtWriterRoundTripsThroughTheConverter) {
   const std::string file = FormatTiTxt(blocks, v);
   EXPECT_EQ(file.substr(0, 15), "@1200\nB2 40 80\n");
   FirmwareImage image;
-  ASSERT_EQ(ConvertTiTxt(file, image), TiTxtStatus::kOk);
+  ASSERT_EQ(ConvertTiTxt(file, image), TiTxtStatus::kConverted);
   EXPECT_EQ(image.text, "@0120040B2FF80@1000002010403");
   EXPECT_EQ(image.vectors, v);
 }

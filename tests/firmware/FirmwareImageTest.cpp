@@ -70,7 +70,7 @@ TEST(Generator, OtherLayoutsLoadAndCarryTheirOwnIdentity) {
   sensor.programLength = 30001; // odd: the last word is completed with an erased byte
   sensor.fillLength = 0;
   FirmwareImage image;
-  ASSERT_EQ(ConvertTiTxt(GenerateFirmwareTiTxt(sensor), image), TiTxtStatus::kOk);
+  ASSERT_EQ(ConvertTiTxt(GenerateFirmwareTiTxt(sensor), image), TiTxtStatus::kConverted);
   EXPECT_EQ(image.vectors[15], 0x8000);
   EXPECT_EQ(image.vectors[1], 0x174C - 0x1200 + 0x8000);
   EXPECT_EQ(image.text.size(), 6u + 4 * 15001);
