@@ -34,7 +34,7 @@ SimTime Reader::NextEventAt() const {
 
 void Reader::Advance(SimTime now, LineOutput& out) {
   firmware_->Advance(now, out);
-  sensor_->Advance(now);
+  sensor_->Advance(now, out);
 }
 
 std::string Reader::Describe() const {
@@ -64,31 +64,8 @@ void Reader::Receive(std::string_view bytes, SimTime now, LineOutput& out) {
     if (firmware_->Mode() == DeviceMode::kOff) {
       continue; // the reader itself has no power
     }
-    // The mode characters mean the same in every mode: nothing the reader,
-    // the bus or the sensor's boot loader carries uses them.
-    switch (c) {
-    case kReaderCommandMode:
-      mode_ = ReaderMode::kCommand;
-      line_.clear();
-      lineThrough_ = false;
+    if (ControlCharacter(c, out)) {
       continue;
-    case kReaderSdi12Mode:
-      mode_ = ReaderMode::kSdi12;
-      sdi_.clear();
-      sdiOverflow_ = false;
-      continue;
-    case kReaderTransparentMode:
-      mode_ = ReaderMode::kTransparent;
-      continue;
-    case kReaderBreak:
-      sdi_.clear();
-      sdiOverflow_ = false;
-      if (mode_ == ReaderMode::kSdi12) {
-        sensor_->Break();
-      }
-      continue;
-    default:
-      break;
     }
     switch (mode_) {
     case ReaderMode::kCommand:
@@ -107,6 +84,42 @@ void Reader::Receive(std::string_view bytes, SimTime now, LineOutput& out) {
     }
     }
   }
+}
+
+bool Reader::ControlCharacter(char c, LineOutput& out) {
+  // The mode characters mean the same in every mode: nothing the reader,
+  // the bus or the sensor's boot loader carries uses them.
+  const ReaderMode before = mode_;
+  switch (c) {
+  case kReaderCommandMode:
+    mode_ = ReaderMode::kCommand;
+    line_.clear();
+    lineThrough_ = false;
+    break;
+  case kReaderSdi12Mode:
+    mode_ = ReaderMode::kSdi12;
+    sdi_.clear();
+    sdiOverflow_ = false;
+    break;
+  case kReaderTransparentMode:
+    mode_ = ReaderMode::kTransparent;
+    break;
+  case kReaderBreak:
+    sdi_.clear();
+    sdiOverflow_ = false;
+    if (mode_ == ReaderMode::kSdi12) {
+      sensor_->Break();
+    }
+    return true;
+  default:
+    return false;
+  }
+  if (mode_ != before) {
+    out.Note(mode_ == ReaderMode::kCommand ? "reader: its own commands"
+             : mode_ == ReaderMode::kSdi12 ? "reader: SDI-12 commands to the sensor"
+                                           : "reader: straight through to the sensor's UART");
+  }
+  return true;
 }
 
 void Reader::CommandByte(char byte, SimTime now, LineOutput& out) {
@@ -171,6 +184,7 @@ void Reader::Sdi12Byte(char byte, SimTime now, LineOutput& out) {
   BusExchange exchange;
   exchange.at = now;
   exchange.command = command;
+  const SensorMode sensorBefore = sensor_->Mode();
   if (const auto answer = sensor_->Command(command, now)) {
     exchange.answered = true;
     exchange.answer = Garble(*answer);
@@ -178,6 +192,9 @@ void Reader::Sdi12Byte(char byte, SimTime now, LineOutput& out) {
     const SimTime busUs = kSdiBreakUs + kSdiMarkingUs + kSdiCharUs * command.size() +
                           kSdiTurnaroundUs + kSdiCharUs * (answer->size() + 2);
     out.Send(exchange.answer + kSdiAnswerEnd, busUs, Baud());
+  }
+  if (sensorBefore != SensorMode::kBootLoader && sensor_->Mode() == SensorMode::kBootLoader) {
+    out.Note("sensor boot loader started");
   }
   if (bus_.size() >= kBusRecordLimit) {
     bus_.erase(bus_.begin(), bus_.begin() + kBusRecordLimit / 2);

@@ -81,6 +81,8 @@ public:
   const ReaderConfig& Config() const { return config_; }
 
 private:
+  /// Handles a mode character or a break; false for any other byte.
+  bool ControlCharacter(char c, LineOutput& out);
   void CommandByte(char byte, SimTime now, LineOutput& out);
   void CommandLine(SimTime now, LineOutput& out);
   void Sdi12Byte(char byte, SimTime now, LineOutput& out);

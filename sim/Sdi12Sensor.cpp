@@ -227,10 +227,19 @@ void Sdi12Sensor::LoadFlashAndRestart(
   PowerUp(now);
 }
 
-void Sdi12Sensor::Advance(SimTime now) {
+void Sdi12Sensor::Advance(SimTime now, LineOutput& out) {
   if (mode_ == SensorMode::kOff && restartAt_ != 0 && now >= restartAt_) {
     PowerUp(restartAt_);
+    out.Note("sensor powered up: " + State());
   }
+}
+
+std::string Sdi12Sensor::State() const {
+  if (mode_ == SensorMode::kBootLoader) {
+    return "in its boot loader";
+  }
+  return StrFormat("running \"%s\" at address '%c'%s", identity_.c_str(), settings_.address,
+                   settingsFromInfo_ ? "" : ", factory settings");
 }
 
 std::uint8_t Sdi12Sensor::Type() const {
@@ -321,7 +330,8 @@ std::string Sdi12Sensor::Extended(std::string_view body, SimTime now) {
 }
 
 std::optional<std::string> Sdi12Sensor::Command(std::string_view command, SimTime now) {
-  Advance(now);
+  LineOutput unseen; // the reader has already let the sensor catch up
+  Advance(now, unseen);
   if (mode_ != SensorMode::kFirmware || config_.silent || command.size() < 2 ||
       command.back() != '!') {
     return std::nullopt;
@@ -368,7 +378,7 @@ std::optional<std::string> Sdi12Sensor::Command(std::string_view command, SimTim
 }
 
 void Sdi12Sensor::UartReceive(std::string_view bytes, SimTime now, LineOutput& out) {
-  Advance(now);
+  Advance(now, out);
   for (const char c : bytes) {
     if (mode_ != SensorMode::kBootLoader) {
       continue; // the firmware listens on the bus, not on the raw UART
@@ -376,8 +386,10 @@ void Sdi12Sensor::UartReceive(std::string_view bytes, SimTime now, LineOutput& o
     const std::size_t first = out.Chunks().size();
     const BootLoaderEvent event = bootLoader_.Receive(c, out);
     if (event == BootLoaderEvent::kPowerCut) {
+      out.Note("sensor power cut at the chosen boot-loader step");
       PowerCut(now);
     } else if (event == BootLoaderEvent::kVectorsWritten) {
+      out.Note("sensor vectors written: the sensor restarts");
       // The vectors are in: the sensor resets and starts what its flash holds.
       SimTime ackDelay = 0;
       for (std::size_t i = first; i < out.Chunks().size(); ++i) {

@@ -101,7 +101,8 @@ public:
   /// the boot loader listens there; its answers go into `out`.
   void UartReceive(std::string_view bytes, SimTime now, LineOutput& out);
 
-  void Advance(SimTime now);
+  /// Lets the sensor finish a restart due by `now`; notes it in `out`.
+  void Advance(SimTime now, LineOutput& out);
   SimTime NextEventAt() const { return mode_ == SensorMode::kOff ? restartAt_ : 0; }
 
   /// Replaces the main flash with a firmware image (bytes by address,
@@ -139,6 +140,7 @@ private:
   bool StoreSettings(const SensorSettings& settings);
   SensorSettings ConfiguredSettings() const;
   SensorSettings FactorySettings() const;
+  std::string State() const;
   std::string Identification() const;
   std::string Extended(std::string_view body, SimTime now);
   std::string Write(std::string SensorSettings::*field, std::string_view text,

@@ -123,6 +123,19 @@ TEST(Sdi12Sensor, FirmwareChangeLosesSettingsUntilWrittenBack) {
   EXPECT_EQ(f.Sdi("?X9 z!"), "1OK\r");
   EXPECT_EQ(f.Sensor().Settings(), before);
 
+  // The transcript tells what happened between the bytes.
+  std::string notes;
+  for (const TranscriptEntry& e : f.Line().Record().Entries()) {
+    if (e.direction == LineDirection::kNote) {
+      notes += e.bytes + "\n";
+    }
+  }
+  EXPECT_NE(notes.find("sensor boot loader started"), std::string::npos) << notes;
+  EXPECT_NE(notes.find("sensor vectors written"), std::string::npos) << notes;
+  EXPECT_NE(notes.find("sensor powered up: running \"K4E 3.70\" at address '0', factory settings"),
+            std::string::npos)
+      << notes;
+
   // Written back means in memory: a restart keeps them.
   f.Sensor().PowerCut(f.Line().Now());
   f.Line().RunFor(kPowerOffUs + 2 * kSensorRestartUs);
