@@ -1,7 +1,6 @@
 #include "gui/TfrmMain.h"
 
 #include <QAction>
-#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -19,10 +18,11 @@
 #include <QScreen>
 #include <QSettings>
 #include <QShortcut>
-#include <QStandardPaths>
 #include <QVBoxLayout>
+#include <limits>
 
-#include "bsl/BuiltInImage.h"
+#include "app/Notices.h"
+#include "app/UpdateSequences.h"
 #include "bsl/ZuroBSLHost.h"
 #include "core/ResultCodes.h"
 #include "gui/HelpAbout.h"
@@ -37,9 +37,6 @@ namespace {
 
 constexpr int kImageSize = 48;        ///< the instrument picture, logical pixels
 constexpr int kPortListMinChars = 28; ///< the port list keeps its width for long names
-constexpr const char* kDataSubfolder = "Brenvik/ZuroBSL";
-constexpr const char* kSensorShortName1 = "Vantorix and Digital Sensor";
-constexpr const char* kSensorShortName2 = "Vantorix";
 constexpr const char* kStartHint = "Pick your comm port from this list.";
 
 // Firmware file dialogs.
@@ -47,7 +44,6 @@ constexpr const char* kOpenDialogTitle = "Please select a firmware file";
 constexpr const char* kOpenDialogFilter = "Firmware File (*.txt);;Any File (*)";
 constexpr const char* kSaveDialogTitle = "Save Firmware Image";
 constexpr const char* kFirmwareSuffix = "txt";
-constexpr const char* kFileErrorCaption = "File Error";
 constexpr const char* kDumpErrorCaption = "Error";
 
 /// One item of the factory sensor-type menu: its text, the code it selects
@@ -91,10 +87,6 @@ public:
   }
 };
 
-QString Q(const std::string& text) {
-  return QString::fromStdString(text);
-}
-
 QLabel* BoldLabel(const QString& text, QWidget* parent) {
   auto* label = new QLabel(text, parent);
   QFont font = label->font();
@@ -118,6 +110,7 @@ TfrmMain::TfrmMain(TfrmMainOptions options, QWidget* parent)
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   setWindowIcon(InstrumentIcon());
+  Options().waitScale = options_.waitScale;
   BuildWidgets();
   BuildMenus();
 
@@ -125,6 +118,9 @@ TfrmMain::TfrmMain(TfrmMainOptions options, QWidget* parent)
   timerEraseWarn.setInterval(kTimerEraseWarnMs);
   timerConstructorErrors.setInterval(kTimerConstructorErrorsMs);
   tWebCheck.setInterval(kWebCheckMs);
+  connect(&timerStart, &QTimer::timeout, this, &TfrmMain::timerStartTimer);
+  connect(&timerEraseWarn, &QTimer::timeout, this, &TfrmMain::timerEraseWarnTimer);
+  connect(&timerConstructorErrors, &QTimer::timeout, this, &TfrmMain::timerConstructorErrorsTimer);
   connect(&tWebCheck, &QTimer::timeout, this, [this] {
     tWebCheck.stop();
     if (versionCheck_) {
@@ -133,7 +129,11 @@ TfrmMain::TfrmMain(TfrmMainOptions options, QWidget* parent)
   });
 }
 
-TfrmMain::~TfrmMain() = default;
+TfrmMain::~TfrmMain() {
+  if (InstalledEventPump() == this) {
+    InstallEventPump(previousPump_);
+  }
+}
 
 void TfrmMain::BuildWidgets() {
   Image1 = new QLabel(this);
@@ -175,7 +175,9 @@ void TfrmMain::BuildWidgets() {
 
   newSN = new QLabel("New Serial Number", this);
   newSNstr = new QLineEdit(this);
-  newSNstr->setMaxLength(kNewSerialMaxChars);
+  newSNstr->setMaxLength(static_cast<int>(kNewSerialNumberMax));
+  connect(newSNstr, &QLineEdit::textChanged, this,
+          [this](const QString& text) { Options().newSerialNumber = text.toStdString(); });
   newSN->setBuddy(newSNstr);
   for (QWidget* w : {static_cast<QWidget*>(newSN), static_cast<QWidget*>(newSNstr)}) {
     w->setVisible(false);
@@ -256,12 +258,12 @@ void TfrmMain::BuildMenus() {
   ForceFindAllCommPorts1 = settings->addAction("Force Find All &Comm Ports");
   ForceFindAllCommPorts1->setCheckable(true);
   connect(ForceFindAllCommPorts1, &QAction::triggered, this,
-          [this](bool checked) { findAllPorts_ = checked; });
+          [this](bool checked) { Options().findAllPorts = checked; });
   DontEraseData1 = settings->addAction("&Don't Erase Data");
   DontEraseData1->setCheckable(true);
   DontEraseData1->setVisible(false);
   connect(DontEraseData1, &QAction::triggered, this,
-          [this](bool checked) { dontEraseData_ = checked; });
+          [this](bool checked) { Options().dontEraseData = checked; });
   PromptforSerialNumber1 = settings->addAction("&Replace Serial Number");
   PromptforSerialNumber1->setCheckable(true);
   PromptforSerialNumber1->setVisible(false);
@@ -277,7 +279,11 @@ void TfrmMain::BuildMenus() {
     action->setCheckable(true);
     action->setVisible(false);
     const std::int32_t code = item.code;
-    connect(action, &QAction::triggered, this, [this, code] { SelectSensorType(code); });
+    connect(action, &QAction::triggered, this, [this, code] {
+      if (session_) {
+        SelectSensorType(*session_, code);
+      }
+    });
     sensorTypeItems.push_back(action);
   }
 
@@ -322,26 +328,26 @@ void TfrmMain::showEvent(QShowEvent* event) {
 }
 
 void TfrmMain::FormShow() {
-  const GuiTarget& target = options_.target;
-  if (target.sensorTarget) {
-    firstShortName_ = kSensorShortName1;
-    secondShortName_ = kSensorShortName2;
-    sensorTarget_ = true;
-    SelectSensorType(kDigitalSensorStartType);
-  } else {
-    targetName_ = std::string(DeviceKindDisplayName(target.kind));
-    versionFinderPath_ = "/versionfinder/" + targetName_ + "-Firmware.html";
-    firstShortName_ = targetName_;
-    secondShortName_ = targetName_;
-    sensorTarget_ = false;
-  }
-  setWindowTitle(Q(caption()));
-  QApplication::setApplicationDisplayName(Q(targetName_ + " Updater"));
-  About1->setText(Q(AboutCaption(targetName_)));
-
+  // The session needs the command-line flags and the remembered options
+  // before it fixes the names and creates the log, the service object and
+  // the host; the port enumerator follows them.
   ReadCommandLine();
-  OpenFirmwareFile1->setEnabled(repMode_);
-  if (factoryMode_ && sensorTarget_) {
+  ReadRememberedOptions();
+  session_ = std::make_unique<UpdateSession>(*this, options_.target);
+  portEnumerator_ = std::make_unique<ZuroSerial>(&session_->Log());
+  if (options_.portSource != nullptr) {
+    portEnumerator_->SetPortSource(options_.portSource);
+  }
+  // The core's waits keep this window alive for as long as it exists.
+  previousPump_ = InstallEventPump(this);
+
+  const RunOptions& run = Options();
+  setWindowTitle(QString::fromStdString(session_->Caption()));
+  QApplication::setApplicationDisplayName(QString::fromStdString(run.targetName + " Updater"));
+  About1->setText(QString::fromStdString(AboutCaption(run.targetName)));
+
+  OpenFirmwareFile1->setEnabled(run.repMode);
+  if (run.factoryMode && run.sensorTarget) {
     SensorTypeSeparator->setVisible(true);
     SetDigitalSensorTo1->setVisible(true);
     for (std::size_t i = 0; i < kSensorTypeItems.size(); ++i) {
@@ -350,58 +356,49 @@ void TfrmMain::FormShow() {
   }
   DontEraseData1->setVisible(true);
 
-  ReadRememberedOptions();
-  ChooseDataFolder();
-  CreateSharedObjects();
   FillPortList();
+  userText2->setText(QString::fromStdString(session_->Host().imageName()));
+  ShowPortLabel();
 
-  userText2->setText(Q(host_->imageName()));
-  ApplyTargetTexts();
-  lblConnect->setText(Q("Connect " + secondShortName_ + " to computer comm port."));
-
-  firmwareVersion_ = kBuiltInFirmwareVersion;
-  eraseProgressStep_ = kEraseProgressStep;
-  writeProgressStep_ = kBuiltInWriteProgressStep;
-  if (DeviceKindEraseWarning(target.kind) && !repMode_ && !factoryMode_) {
+  if (session_->WantsDataEraseWarning()) {
     timerEraseWarn.start();
   } else {
     tWebCheck.start();
   }
-  if (host_->imageStatus() < 0) {
+  if (session_->Host().imageStatus() < 0) {
     timerConstructorErrors.start();
   }
 
   // Fixed size: what the texts of this target need, at least the client
   // area the window was designed with.
   adjustSize();
-  const QSize size = sizeHint().expandedTo(QSize(kClientWidth, kClientHeight));
-  setFixedSize(size);
+  setFixedSize(sizeHint().expandedTo(QSize(kClientWidth, kClientHeight)));
   if (const QScreen* screen = this->screen()) {
     move(screen->availableGeometry().center() - rect().center());
   }
 }
 
-void TfrmMain::ApplyTargetTexts() {
-  userText1->setText(Q("This utility updates " + targetName_ + " firmware to"));
-  commLabel->setText(Q("Connect to " + firstShortName_ + " with Comm Port"));
+void TfrmMain::ShowPortLabel() {
+  commLabel->setText(
+      QString::fromStdString("Connect to " + session_->portLabelName + " with Comm Port"));
 }
 
 void TfrmMain::ReadCommandLine() {
   // The two options are compared exactly: "-Factory" or "/rep" mean nothing.
+  RunOptions& run = Options();
   const QStringList& args = options_.arguments;
+  const QString portPrefix = QString(kPortArgument) + "=";
   for (qsizetype i = 0; i < args.size(); ++i) {
     const QString& arg = args[i];
     if (arg == kFactoryArgument) {
-      factoryMode_ = true;
-      repMode_ = true;
+      run.factoryMode = true;
+      run.repMode = true;
     } else if (arg == kRepArgument) {
-      repMode_ = true;
+      run.repMode = true;
     } else if (arg == kPortArgument && i + 1 < args.size()) {
       givenPort_ = args[++i].toStdString();
-    } else if (arg.startsWith(QString(kPortArgument) + "=")) {
-      givenPort_ =
-          arg.mid(static_cast<qsizetype>(std::char_traits<char>::length(kPortArgument)) + 1)
-              .toStdString();
+    } else if (arg.startsWith(portPrefix)) {
+      givenPort_ = arg.mid(portPrefix.size()).toStdString();
     }
   }
   if (givenPort_.size() > ZuroSerial::kPortNameMaxChars) {
@@ -410,51 +407,17 @@ void TfrmMain::ReadCommandLine() {
 }
 
 void TfrmMain::ReadRememberedOptions() {
+  RunOptions& run = Options();
   QSettings settings(kSettingsOrganisation, kSettingsApplication);
-  findAllPorts_ = settings.contains(kSettingFindAllComms)
-                      ? settings.value(kSettingFindAllComms).toBool()
-                      : false;
-  ForceFindAllCommPorts1->setChecked(findAllPorts_);
+  run.findAllPorts =
+      settings.contains(kSettingFindAllComms) && settings.value(kSettingFindAllComms).toBool();
+  ForceFindAllCommPorts1->setChecked(run.findAllPorts);
   // Every start logs verbosely; the stored value is only a record.
-  verboseLog_ = true;
+  run.verboseLog = true;
   VerboseErrorFile1->setChecked(true);
-  if (settings.contains(kSettingCommPort)) {
-    commPortName_ = settings.value(kSettingCommPort).toString().toStdString();
-    portRemembered_ = true;
-  } else {
-    commPortName_.clear();
-    portRemembered_ = false;
-  }
-}
-
-void TfrmMain::ChooseDataFolder() {
-  const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-  if (!base.isEmpty()) {
-    const QString folder = QDir(base).filePath(kDataSubfolder);
-    QDir().mkpath(folder); // a failure shows when the log and settings file open
-    dataFolder_ = QDir::toNativeSeparators(folder).toStdString();
-  } else {
-    dataFolder_ =
-        QDir::toNativeSeparators(QCoreApplication::applicationDirPath() + "/").toStdString();
-  }
-  const std::string separator = QDir::toNativeSeparators("/").toStdString();
-  const bool endsWithSeparator =
-      !dataFolder_.empty() &&
-      dataFolder_.compare(dataFolder_.size() - separator.size(), separator.size(), separator) == 0;
-  const std::string stem = endsWithSeparator ? dataFolder_ : dataFolder_ + separator;
-  errorFileName_ = stem + caption() + ".errors.txt";
-  settingsFileName_ = stem + targetName_ + ".settings.txt";
-}
-
-void TfrmMain::CreateSharedObjects() {
-  log_ = std::make_unique<ZuroLog>(errorFileName_.c_str(), verboseLog_ ? kLogDetails : kLogFailures,
-                                   false);
-  host_ = options_.image ? std::make_unique<ZuroBSLHost>(log_.get(), *options_.image)
-                         : std::make_unique<ZuroBSLHost>(log_.get());
-  portEnumerator_ = std::make_unique<ZuroSerial>(log_.get());
-  if (options_.portSource != nullptr) {
-    portEnumerator_->SetPortSource(options_.portSource);
-  }
+  portRemembered_ = settings.contains(kSettingCommPort);
+  run.commPortName =
+      portRemembered_ ? settings.value(kSettingCommPort).toString().toStdString() : std::string();
 }
 
 // --- Port list ------------------------------------------------------------------
@@ -464,19 +427,18 @@ int TfrmMain::EnumeratePorts() {
     entry = CommPortInfo{};
   }
   std::int32_t capacity = kPortTableSize;
-  const Result r = portEnumerator_->CommPortEnum(portTable_.data(), &capacity, findAllPorts_);
+  const Result r =
+      portEnumerator_->CommPortEnum(portTable_.data(), &capacity, Options().findAllPorts);
   int count = r > 0 ? capacity : 0;
   if (!givenPort_.empty()) {
-    int at = -1;
+    bool listed = false;
     for (int i = 0; i < count; ++i) {
-      if (portTable_[static_cast<std::size_t>(i)].portName == givenPort_) {
-        at = i;
-      }
+      listed = listed || portTable_[static_cast<std::size_t>(i)].portName == givenPort_;
     }
-    if (at < 0) {
+    if (!listed) {
       // The port given on the command line, such as a simulator's
       // pseudo-terminal, takes the last place when the table is full.
-      at = count < kPortTableSize ? count++ : kPortTableSize - 1;
+      const int at = count < kPortTableSize ? count++ : kPortTableSize - 1;
       CommPortInfo& entry = portTable_[static_cast<std::size_t>(at)];
       entry.portName = givenPort_;
       entry.displayName = givenPort_.substr(0, kDisplayNameMaxChars);
@@ -486,29 +448,41 @@ int TfrmMain::EnumeratePorts() {
   return count;
 }
 
+void TfrmMain::ChoosePort(int index) {
+  portIndex_ = index;
+  const CommPortInfo& entry = portTable_[static_cast<std::size_t>(index)];
+  Options().commPortName = entry.portName;
+  Options().portDisplayName = entry.displayName;
+}
+
 void TfrmMain::FillPortList() {
+  const QSignalBlocker quiet(cbCommPort);
   cbCommPort->clear();
   portCount_ = EnumeratePorts();
   for (int i = 0; i < portCount_; ++i) {
-    cbCommPort->addItem(Q(portTable_[static_cast<std::size_t>(i)].displayName));
+    cbCommPort->addItem(
+        QString::fromStdString(portTable_[static_cast<std::size_t>(i)].displayName));
   }
-  portIndex_ = 0;
-  const std::string& wanted = !givenPort_.empty() ? givenPort_ : commPortName_;
+  // A port given on the command line wins over the remembered one.
+  const std::string wanted = !givenPort_.empty() ? givenPort_ : Options().commPortName;
+  int index = 0;
   if (!givenPort_.empty() || portRemembered_) {
     for (int i = 0; i < portCount_; ++i) {
       if (portTable_[static_cast<std::size_t>(i)].portName == wanted) {
-        portIndex_ = i;
+        index = i;
         break;
       }
     }
   }
   if (portCount_ > 0) {
-    cbCommPort->setCurrentIndex(portIndex_);
-    commPortName_ = portTable_[static_cast<std::size_t>(portIndex_)].portName;
+    cbCommPort->setCurrentIndex(index);
+    ChoosePort(index);
   } else {
+    portIndex_ = 0;
     cbCommPort->addItem(kNoPortsText);
     cbCommPort->setCurrentIndex(0);
-    commPortName_.clear();
+    Options().commPortName.clear();
+    Options().portDisplayName.clear();
     btnStart->setEnabled(false);
   }
 }
@@ -518,7 +492,8 @@ void TfrmMain::cbCommPortDropDown() {
   cbCommPort->clear();
   portCount_ = EnumeratePorts();
   for (int i = 0; i < portCount_; ++i) {
-    cbCommPort->addItem(Q(portTable_[static_cast<std::size_t>(i)].displayName));
+    cbCommPort->addItem(
+        QString::fromStdString(portTable_[static_cast<std::size_t>(i)].displayName));
   }
   if (portCount_ > portIndex_) {
     cbCommPort->setCurrentIndex(portIndex_);
@@ -534,9 +509,8 @@ void TfrmMain::cbCommPortChange(int index) {
   if (index < 0 || index >= kPortTableSize) {
     return;
   }
-  portIndex_ = index;
-  commPortName_ = portTable_[static_cast<std::size_t>(index)].portName;
-  if (!commPortName_.empty()) {
+  ChoosePort(index);
+  if (!Options().commPortName.empty()) {
     btnStart->setEnabled(true);
   }
 }
@@ -544,14 +518,14 @@ void TfrmMain::cbCommPortChange(int index) {
 // --- Run options ------------------------------------------------------------------
 
 void TfrmMain::ToggleVerboseLog(bool checked) {
-  verboseLog_ = checked;
-  if (log_) {
-    log_->SetLevel(checked ? kLogDetails : kLogFailures);
+  Options().verboseLog = checked;
+  if (session_) {
+    session_->Log().SetLevel(checked ? kLogDetails : kLogFailures);
   }
 }
 
 void TfrmMain::TogglePromptForSerialNumber(bool checked) {
-  replaceSerialNumber_ = checked;
+  Options().replaceSerialNumber = checked;
   newSN->setVisible(checked);
   newSNstr->setVisible(checked);
   if (checked) {
@@ -559,29 +533,59 @@ void TfrmMain::TogglePromptForSerialNumber(bool checked) {
   }
 }
 
-void TfrmMain::SelectSensorType(std::int32_t code) {
-  for (QAction* item : sensorTypeItems) {
-    item->setChecked(false);
-  }
-  sensorTypeCode_ = code;
-  for (std::size_t i = 0; i < kSensorTypeItems.size(); ++i) {
-    if (kSensorTypeItems[i].code == code) {
-      sensorTypeItems[i]->setChecked(true);
-    }
-  }
-  char name[kSensorTypeNameSize];
-  SensorTypeName(static_cast<unsigned int>(code), name);
-  targetName_ = name;
-  userText1->setText(Q("This utility updates " + targetName_ + " firmware to"));
-}
-
-// --- Start and close ----------------------------------------------------------------
+// --- Start, the run and close -----------------------------------------------------
 
 void TfrmMain::btnStartClick() {
+  if (Options().updateRunning || !session_) {
+    return;
+  }
   btnStart->setEnabled(false);
   btnClose->setEnabled(false);
   UpdateFirmware1->setEnabled(false);
   timerStart.start();
+}
+
+void TfrmMain::timerStartTimer() {
+  timerStart.stop();
+  lastOutcome_ = session_->StartUpdate();
+}
+
+void TfrmMain::SetUpdateControls(bool busy) {
+  cbCommPort->setEnabled(!busy);
+  if (busy) {
+    btnStart->setEnabled(false);
+    btnClose->setEnabled(false);
+    UpdateFirmware1->setEnabled(false);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    return;
+  }
+  // After every run Close is the default button, so Enter does not start
+  // a second update by accident.
+  btnStart->setEnabled(true);
+  btnStart->setDefault(false);
+  btnClose->setEnabled(true);
+  btnClose->setDefault(true);
+  UpdateFirmware1->setEnabled(true);
+  PromptforSerialNumber1->setChecked(false);
+  newSN->setVisible(false);
+  newSNstr->setVisible(false);
+  newSNstr->clear();
+  Options().replaceSerialNumber = false;
+  Options().newSerialNumber.clear();
+  QApplication::restoreOverrideCursor();
+}
+
+void TfrmMain::timerEraseWarnTimer() {
+  timerEraseWarn.stop();
+  ShowDataEraseWarning(*session_);
+  tWebCheck.start();
+}
+
+void TfrmMain::timerConstructorErrorsTimer() {
+  timerConstructorErrors.stop();
+  ShowStartupFailure(*session_);
+  closeAllowed_ = true;
+  close();
 }
 
 void TfrmMain::btnCloseClick() {
@@ -590,7 +594,7 @@ void TfrmMain::btnCloseClick() {
 }
 
 void TfrmMain::Exit1Click() {
-  if (CloseGuard()) {
+  if (session_ == nullptr || CloseGuard(*session_)) {
     closeAllowed_ = true;
     close();
   }
@@ -603,7 +607,9 @@ void TfrmMain::reject() {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
-  if (!closeAllowed_ && !CloseGuard()) {
+  // The close box, Alt+F4 and the window menu arrive here; while an update
+  // runs the guard keeps the window open.
+  if (!closeAllowed_ && session_ != nullptr && !CloseGuard(*session_)) {
     event->ignore();
     return;
   }
@@ -613,71 +619,104 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
-bool TfrmMain::CloseGuard() {
-  if (updateRunning_) {
-    QMessageBox box(QMessageBox::Warning, "Don't Quit Now!",
-                    Q("The " + caption() + " is updating your " + targetName_ +
-                      "!\nThis process should NOT be interrupted.\n\n" + "Your " + targetName_ +
-                      " may be unusable or have missing settings\n" +
-                      "until you complete the firmware update process.\n\n" +
-                      "Click OK to continue updating your" + " " + targetName_ + ".\n"),
-                    QMessageBox::Ok, this);
-    if (box.exec() == QMessageBox::Ok) {
-      return false;
-    }
-  }
-  keepGoing_ = false;
-  return true;
-}
-
 void TfrmMain::FormClose() {
-  if (settingsSaved_) {
+  if (settingsSaved_ || session_ == nullptr) {
     return;
   }
   settingsSaved_ = true;
+  const RunOptions& run = Options();
   QSettings settings(kSettingsOrganisation, kSettingsApplication);
-  settings.setValue(kSettingFindAllComms, findAllPorts_);
-  settings.setValue(kSettingVerboseLog, verboseLog_);
-  settings.setValue(kSettingCommPort, Q(commPortName_));
+  settings.setValue(kSettingFindAllComms, run.findAllPorts);
+  settings.setValue(kSettingVerboseLog, run.verboseLog);
+  settings.setValue(kSettingCommPort, QString::fromStdString(run.commPortName));
   settings.sync();
 }
 
-// --- Notices ----------------------------------------------------------------------
+// --- The front end's presentation ---------------------------------------------------
 
-void TfrmMain::ShowNotice(const std::string& text, const std::string& caption, int kind) {
-  QMessageBox::Icon icon = QMessageBox::Warning;
+void TfrmMain::WaitAndDispatch(std::uint32_t maxWaitMs) {
+  // A timer of our own bounds the wait: WaitForMoreEvents returns once it, or
+  // anything else, has been delivered.
+  QEventLoop loop;
+  QTimer wake;
+  wake.setSingleShot(true);
+  wake.setTimerType(Qt::PreciseTimer);
+  connect(&wake, &QTimer::timeout, &loop, &QEventLoop::quit);
+  constexpr auto kMaxTimerMs = static_cast<std::uint32_t>(std::numeric_limits<int>::max());
+  wake.start(static_cast<int>(maxWaitMs < kMaxTimerMs ? maxWaitMs : kMaxTimerMs));
+  loop.processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+void TfrmMain::PresentStatus(const std::string& text, bool visible) {
+  statusText->setText(QString::fromStdString(text));
+  statusText->setVisible(visible);
+  statusText->repaint();
+}
+
+void TfrmMain::PresentProgress(int percent) {
+  statusBar->setValue(percent);
+  statusBar->repaint();
+}
+
+void TfrmMain::SetConnectLabel(const std::string& text) {
+  lblConnect->setText(QString::fromStdString(text));
+}
+
+void TfrmMain::SetDescription(const std::string& text) {
+  userText1->setText(QString::fromStdString(text));
+}
+
+void TfrmMain::PlaySound(NoticeKind kind) {
+  // The desktop has one alert sound; every kind sounds it.
+  (void)kind;
+  QApplication::beep();
+}
+
+void TfrmMain::CheckSensorTypeItem(std::string_view item) {
+  for (QAction* action : sensorTypeItems) {
+    action->setChecked(action->text().toStdString() == item);
+  }
+}
+
+void TfrmMain::PresentNotice(const std::string& text, const std::string& caption, NoticeKind kind) {
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
   switch (kind) {
-  case kNoticeWarning:
+  case NoticeKind::kWarning:
     icon = QMessageBox::Warning;
     break;
-  case kNoticeError:
+  case NoticeKind::kError:
     icon = QMessageBox::Critical;
     break;
-  case kNoticeInformation:
+  case NoticeKind::kInformation:
     icon = QMessageBox::Information;
     break;
-  case kNoticeConfirmation:
+  case NoticeKind::kConfirmation:
     icon = QMessageBox::Question;
     break;
   default:
     icon = QMessageBox::NoIcon;
     break;
   }
-  QMessageBox box(icon, Q(caption), Q(text), QMessageBox::Ok, isVisible() ? this : nullptr);
+  // Centred on the window and above every other window.
+  QMessageBox box(icon, QString::fromStdString(caption), QString::fromStdString(text),
+                  QMessageBox::Ok, isVisible() ? this : nullptr);
   box.setDefaultButton(QMessageBox::Ok);
   box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
-  // The platform has one alert sound; every kind sounds it.
-  QApplication::beep();
+  PlaySound(kind);
   box.exec();
-  if (log_) {
-    log_->LogMessage(kLogFailures, kNoticeLogModule, "%s", text.c_str());
-  }
 }
 
-bool TfrmMain::AskOkCancel(const std::string& text, const std::string& caption) {
-  QMessageBox box(QMessageBox::Warning, Q(caption), Q(text), QMessageBox::Ok | QMessageBox::Cancel,
-                  this);
+bool TfrmMain::PresentQuestion(const std::string& text, const std::string& caption) {
+  QMessageBox box(QMessageBox::Warning, QString::fromStdString(caption),
+                  QString::fromStdString(text), QMessageBox::Ok | QMessageBox::Cancel, this);
   box.setDefaultButton(QMessageBox::Ok);
+  box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+  return box.exec() == QMessageBox::Ok;
+}
+
+bool TfrmMain::PresentOkBox(const std::string& text, const std::string& caption) {
+  QMessageBox box(QMessageBox::Warning, QString::fromStdString(caption),
+                  QString::fromStdString(text), QMessageBox::Ok, this);
   box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
   return box.exec() == QMessageBox::Ok;
 }
@@ -685,14 +724,18 @@ bool TfrmMain::AskOkCancel(const std::string& text, const std::string& caption) 
 // --- Help and About ---------------------------------------------------------------
 
 void TfrmMain::Help2Click() {
-  ShowNotice(
-      HelpText(targetName_, caption(), DeviceKindEraseWarning(options_.target.kind), sensorTarget_),
-      kHelpCaption, kNoticePlain);
+  if (!session_) {
+    return;
+  }
+  const RunOptions& run = Options();
+  ShowNotice(HelpText(run.targetName, session_->Caption(),
+                      DeviceKindEraseWarning(session_->Target().kind), run.sensorTarget),
+             kHelpCaption, kNoticePlain);
 }
 
 void TfrmMain::About1Click() {
   ShowNotice(AboutText(EngineVersionText(BuiltProgramVersion()), BuiltPlatformName()),
-             AboutCaption(targetName_), kNoticeInformation);
+             AboutCaption(Options().targetName), NoticeKind::kInformation);
 }
 
 // --- Firmware file commands -------------------------------------------------------
@@ -721,67 +764,36 @@ QString TfrmMain::ChooseFile(FileChoice choice) {
 }
 
 void TfrmMain::OpenFirmwareFile1Click() {
-  // The image must not change under a running update.
-  if (!OpenFirmwareFile1->isEnabled() || updateRunning_ || !host_) {
+  // Only "-rep" and "-factory" runs may load a file, and never under a
+  // running update: the image must not change while it is being written.
+  if (!OpenFirmwareFile1->isEnabled() || Options().updateRunning || !session_) {
     return;
   }
   const QString path = ChooseFile(FileChoice::kOpenFirmware);
   if (path.isEmpty()) {
     return;
   }
-  const Result r = host_->BSLLoadTIFile(path.toStdString());
-  if (r < 0) {
-    const std::string fileName = QFileInfo(path).fileName().toStdString();
-    std::string text;
-    if (r == kErrNotTiTxt) {
-      text = "The file \"" + fileName + "\" is not a valid firmware file.\n" +
-             "Please choose a new firmware file to open.";
-    } else if (r == kErrOutOfMemory) {
-      text = "The " + caption() + " ran out of memory opening \"" + fileName + "\".\n" +
-             "Please restart this application and try again.";
-    } else {
-      text = "The " + caption() + " could not opening \"" + fileName + "\".\n" +
-             "Please try again.\nError " + std::to_string(r);
-    }
-    ShowNotice(text, kFileErrorCaption, kNoticeError);
-    return;
+  if (session_->UseFirmwareFile(path.toStdString()) < 0) {
+    return; // the session has told the user; the image stays as it was
   }
-  // A file whose name names no kind is taken for this build's instrument.
-  int kind = host_->imageKind();
-  if (kind == kUnknownDeviceKind) {
-    kind = kDu70Kind;
-  }
-  const std::string display(DeviceKindDisplayName(kind));
-  userText2->setText(Q(host_->imageName()));
-  targetName_ = display;
-  firstShortName_ = display;
-  secondShortName_ = display;
-  ApplyTargetTexts();
-  lblConnect->setText(Q("Connect " + targetName_ + " to computer comm port."));
-  firmwareVersion_ = static_cast<std::uint32_t>(host_->imageVersion());
-  const std::string separator = QDir::toNativeSeparators("/").toStdString();
-  settingsFileName_ = dataFolder_ + separator + targetName_ + ".settings.txt";
-  eraseProgressStep_ = kEraseProgressStep;
-  writeProgressStep_ = host_->imageTextLength() > 0
-                           ? kWriteProgressBase / static_cast<float>(host_->imageTextLength())
-                           : kBuiltInWriteProgressStep;
-  QApplication::beep();
+  userText2->setText(QString::fromStdString(session_->Host().imageName()));
+  ShowPortLabel();
   btnStart->setEnabled(true);
   UpdateFirmware1->setEnabled(true);
 }
 
 void TfrmMain::DumpFirmwareImage1Click() {
-  if (!host_) {
+  if (!session_) {
     return;
   }
   const QString path = ChooseFile(FileChoice::kSaveImage);
   if (path.isEmpty()) {
     return;
   }
-  const Result r = host_->BSLWriteTIFile(path.toStdString());
+  const Result r = session_->Host().BSLWriteTIFile(path.toStdString());
   if (r < 0) {
     ShowNotice("Error saving firmware image: " + std::to_string(r), kDumpErrorCaption,
-               kNoticeWarning);
+               NoticeKind::kWarning);
   }
 }
 

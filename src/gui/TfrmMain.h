@@ -1,9 +1,10 @@
 // The desktop updater's one window: the port choice, Start and Close, the
 // status line and progress bar of a running update, the menus with the run
 // options, the firmware file commands, Help and About, and the remembered
-// options. It creates the shared objects at first show and keeps them for
-// the whole run; an update runs inside its Start timer on the window's own
-// thread, kept alive by the event pump it installs.
+// options. It is the update's front end: the session it creates at first
+// show runs the sequences, which reach the user only through this window.
+// An update runs inside the Start timer on the window's own thread, and the
+// window pumps its own events whenever the update waits.
 #pragma once
 
 #include <QDialog>
@@ -15,47 +16,38 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "gui/GuiTarget.h"
-#include "gui/QtEventPump.h"
+#include "app/UpdateFrontEnd.h"
+#include "app/UpdateSession.h"
 #include "serial/CommPortEnum.h"
 
 class QAction;
-class QActionGroup;
 class QComboBox;
 class QLabel;
 class QLineEdit;
-class QMenu;
-class QMenuBar;
 class QProgressBar;
 class QPushButton;
 
 namespace zuro {
 
-struct BuiltInImage;
 class PortSource;
-class ZuroBSLHost;
-class ZuroLog;
 class ZuroSerial;
 
 /// How the window is opened: the build target and the command line, plus
-/// what tests replace (the device list, the built-in image).
+/// what tests replace.
 struct TfrmMainOptions {
-  GuiTarget target = kDu70Target;
-  QStringList arguments;               ///< the command line after the program name
-  PortSource* portSource = nullptr;    ///< null: the platform's device list
-  const BuiltInImage* image = nullptr; ///< null: the build's built-in image
+  UpdateTarget target = Du70Target();
+  QStringList arguments;            ///< the command line after the program name
+  PortSource* portSource = nullptr; ///< null: the platform's device list
+  /// Scales the waits the sequences prescribe; tests against the simulator
+  /// shorten them. 1 in the programs.
+  double waitScale = 1.0;
 };
 
-/// Notice kinds of ShowNotice; 4 is a plain box without a symbol (Help).
-enum NoticeKind : int {
-  kNoticeWarning = 0,
-  kNoticeError = 1,
-  kNoticeInformation = 2,
-  kNoticeConfirmation = 3,
-  kNoticePlain = 4,
-};
+/// Help's notice has no symbol; the other notices use the kinds of the front end.
+constexpr NoticeKind kNoticePlain = static_cast<NoticeKind>(4);
 
 /// Which file a firmware command asks the user for.
 enum class FileChoice { kOpenFirmware, kSaveImage };
@@ -74,7 +66,6 @@ constexpr const char* kPortArgument = "--port"; ///< a port the device list cann
 
 constexpr int kPortTableSize = 16;
 constexpr const char* kNoPortsText = "No Comm Ports Found";
-constexpr const char* kNoticeLogModule = "ErrorOK Told User:";
 
 // Timer periods, milliseconds.
 constexpr int kTimerStartMs = 100;
@@ -86,27 +77,13 @@ constexpr int kWebCheckMs = 500;
 /// font may make it grow, never shrink.
 constexpr int kClientWidth = 346;
 constexpr int kClientHeight = 262;
-constexpr int kNewSerialMaxChars = 15;
-constexpr int kStatusBarStep = 2;
 
-// Progress constants of the built-in image.
-constexpr std::uint32_t kBuiltInFirmwareVersion = 230;
-constexpr int kEraseProgressStep = 1;
-constexpr float kBuiltInWriteProgressStep = 0.3105376f;
-constexpr float kWriteProgressBase = 35328.0f; ///< over the image text length: the write step
-constexpr int kDigitalSensorStartType = 123;
-
-class TfrmMain : public QDialog {
+class TfrmMain : public QDialog, public UpdateFrontEnd {
   Q_OBJECT
 
 public:
   explicit TfrmMain(TfrmMainOptions options, QWidget* parent = nullptr);
   ~TfrmMain() override;
-
-  /// The application's one modal notice with an OK button, logged at level 1.
-  void ShowNotice(const std::string& text, const std::string& caption, int kind);
-  /// An OK/Cancel question with the exclamation symbol; true for OK. Not logged.
-  bool AskOkCancel(const std::string& text, const std::string& caption);
 
   /// Replaces the file dialogs (tests answer them without a dialog). An
   /// empty path is a cancel.
@@ -118,32 +95,23 @@ public:
   void SetWebCommands(std::function<void(bool silent)> versionCheck,
                       std::function<void()> feedback);
 
-  // --- State, for the update front end and for tests -----------------------
-  bool factoryMode() const { return factoryMode_; }
-  bool repMode() const { return repMode_; }
-  bool findAllPorts() const { return findAllPorts_; }
-  bool verboseLog() const { return verboseLog_; }
-  bool dontEraseData() const { return dontEraseData_; }
-  bool replaceSerialNumber() const { return replaceSerialNumber_; }
-  bool sensorTarget() const { return sensorTarget_; }
-  bool updateRunning() const { return updateRunning_; }
-  bool keepGoing() const { return keepGoing_; }
-  bool portRemembered() const { return portRemembered_; }
-  const std::string& targetName() const { return targetName_; }
-  const std::string& commPortName() const { return commPortName_; }
-  const std::string& dataFolder() const { return dataFolder_; }
-  const std::string& errorFileName() const { return errorFileName_; }
-  const std::string& settingsFileName() const { return settingsFileName_; }
-  const std::string& versionFinderPath() const { return versionFinderPath_; }
-  std::int32_t sensorTypeCode() const { return sensorTypeCode_; }
-  std::uint32_t firmwareVersion() const { return firmwareVersion_; }
-  float writeProgressStep() const { return writeProgressStep_; }
-  int portIndex() const { return portIndex_; }
-  std::string caption() const { return targetName_ + " Firmware Updater"; }
-  ZuroLog* log() const { return log_.get(); }
-  ZuroBSLHost* host() const { return host_.get(); }
+  // --- UpdateFrontEnd ---------------------------------------------------------
+  void WaitAndDispatch(std::uint32_t maxWaitMs) override;
+  void SetUpdateControls(bool busy) override;
+  void SetConnectLabel(const std::string& text) override;
+  void PlaySound(NoticeKind kind) override;
+  void CheckSensorTypeItem(std::string_view item) override;
+  void SetDescription(const std::string& text) override;
 
-  // The widgets and menu items by their names, for tests and screenshots.
+  // --- State, for tests and screenshots -----------------------------------------
+  UpdateSession* session() const { return session_.get(); }
+  bool portRemembered() const { return portRemembered_; }
+  int portIndex() const { return portIndex_; }
+  /// The outcome of the last update started from this window.
+  const UpdateOutcome& lastOutcome() const { return lastOutcome_; }
+
+  // The widgets and menu items by their names.
+  QLabel* Image1 = nullptr;
   QLabel* userText1 = nullptr;
   QLabel* userText2 = nullptr;
   QLabel* lblConnect = nullptr;
@@ -156,7 +124,6 @@ public:
   QLineEdit* newSNstr = nullptr;
   QPushButton* btnClose = nullptr;
   QPushButton* btnStart = nullptr;
-  QLabel* Image1 = nullptr;
 
   QAction* OpenFirmwareFile1 = nullptr;
   QAction* UpdateFirmware1 = nullptr;
@@ -179,7 +146,7 @@ public:
   QTimer timerConstructorErrors;
   QTimer tWebCheck;
 
-public slots:
+public Q_SLOTS:
   void btnStartClick();
   void btnCloseClick();
   void Exit1Click();
@@ -189,7 +156,6 @@ public slots:
   void DumpFirmwareImage1Click();
   void cbCommPortDropDown();
   void cbCommPortChange(int index);
-  void SelectSensorType(std::int32_t code);
 
 protected:
   void showEvent(QShowEvent* event) override;
@@ -198,69 +164,49 @@ protected:
   /// may be clicked.
   void reject() override;
 
+  void PresentStatus(const std::string& text, bool visible) override;
+  void PresentProgress(int percent) override;
+  void PresentNotice(const std::string& text, const std::string& caption, NoticeKind kind) override;
+  bool PresentQuestion(const std::string& text, const std::string& caption) override;
+  bool PresentOkBox(const std::string& text, const std::string& caption) override;
+
 private:
   void BuildWidgets();
   void BuildMenus();
   void FormShow();
   void ReadCommandLine();
   void ReadRememberedOptions();
-  void ChooseDataFolder();
-  void CreateSharedObjects();
   void FillPortList();
   /// Calls CommPortEnum into the port table and adds the --port entry.
   int EnumeratePorts();
+  /// Makes table entry `index` the chosen port.
+  void ChoosePort(int index);
   void FormClose();
-  /// Returns true when the window may close now.
-  bool CloseGuard();
-  void ApplyTargetTexts();
+  void timerStartTimer();
+  void timerEraseWarnTimer();
+  void timerConstructorErrorsTimer();
+  void ShowPortLabel();
   QString ChooseFile(FileChoice choice);
   void ToggleVerboseLog(bool checked);
   void TogglePromptForSerialNumber(bool checked);
 
   TfrmMainOptions options_;
-  QtEventPump pump_;
   bool shown_ = false;
   bool closeAllowed_ = false;
   bool settingsSaved_ = false;
-
-  // Run flags.
-  bool factoryMode_ = false;
-  bool repMode_ = false;
-  bool findAllPorts_ = false;
-  bool verboseLog_ = true;
-  bool replaceSerialNumber_ = false;
-  bool dontEraseData_ = false;
-  bool sensorTarget_ = false;
-  bool updateRunning_ = false;
-  bool keepGoing_ = true;
-
-  // Shared texts.
-  std::string targetName_;
-  std::string firstShortName_;
-  std::string secondShortName_;
-  std::string commPortName_;
-  std::string dataFolder_;
-  std::string errorFileName_;
-  std::string settingsFileName_;
-  std::string versionFinderPath_;
+  EventPump* previousPump_ = nullptr;
   std::string givenPort_; ///< --port PATH
-  std::int32_t sensorTypeCode_ = 0;
 
-  // Progress constants of the image in force.
-  std::uint32_t firmwareVersion_ = kBuiltInFirmwareVersion;
-  int eraseProgressStep_ = kEraseProgressStep;
-  float writeProgressStep_ = kBuiltInWriteProgressStep;
-
-  // Port choice.
   std::array<CommPortInfo, kPortTableSize> portTable_{};
   int portCount_ = 0;
   int portIndex_ = 0;
   bool portRemembered_ = false;
 
-  // The shared objects, in the order they are made.
-  std::unique_ptr<ZuroLog> log_;
-  std::unique_ptr<ZuroBSLHost> host_;
+  // The shared objects: the session makes the log, the service object and the
+  // host in that order; the port enumerator comes after them.
+  std::unique_ptr<UpdateSession> session_;
   std::unique_ptr<ZuroSerial> portEnumerator_;
+  UpdateOutcome lastOutcome_;
 
   std::function<QString(FileChoice)> fileChooser_;
   std::function<void(bool)> versionCheck_;

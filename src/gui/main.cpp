@@ -13,9 +13,9 @@ int main(int argc, char* argv[]) {
 
   zuro::TfrmMainOptions options;
 #ifdef ZURO_GUI_SENSOR_TARGET
-  options.target = zuro::kDigitalSensorTarget;
+  options.target = zuro::SensorTarget();
 #else
-  options.target = zuro::kDu70Target;
+  options.target = zuro::Du70Target();
 #endif
   options.arguments = QApplication::arguments().mid(1);
 

@@ -94,7 +94,7 @@ void GuiTest::TearDown() {
   std::filesystem::remove_all(tempDir_, ignored);
 }
 
-std::unique_ptr<TfrmMain> GuiTest::Open(const QStringList& args, GuiTarget target) {
+std::unique_ptr<TfrmMain> GuiTest::Open(const QStringList& args, UpdateTarget target) {
   TfrmMainOptions options;
   options.target = target;
   options.arguments = args;

@@ -50,7 +50,7 @@ protected:
   void TearDown() override;
 
   /// A window on the Du70 target with `args`, shown (its start-up has run).
-  std::unique_ptr<TfrmMain> Open(const QStringList& args = {}, GuiTarget target = kDu70Target);
+  std::unique_ptr<TfrmMain> Open(const QStringList& args = {}, UpdateTarget target = Du70Target());
   /// Runs the event loop until `done` holds or `maxMs` passed.
   static bool RunUntil(const std::function<bool()>& done, int maxMs = 20000);
   /// The remembered options as the settings file holds them.

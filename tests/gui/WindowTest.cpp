@@ -39,8 +39,8 @@ class StartUpTest : public GuiTest, public ::testing::WithParamInterface<StartCa
 TEST_P(StartUpTest, CommandLineSetsModesMenusAndTheFirstTimer) {
   const StartCase& c = GetParam();
   auto w = Open(c.args);
-  EXPECT_EQ(w->repMode(), c.rep);
-  EXPECT_EQ(w->factoryMode(), c.factory);
+  EXPECT_EQ(w->Options().repMode, c.rep);
+  EXPECT_EQ(w->Options().factoryMode, c.factory);
   EXPECT_EQ(w->OpenFirmwareFile1->isEnabled(), c.rep);
   EXPECT_TRUE(w->DontEraseData1->isVisible());
   EXPECT_FALSE(w->DontEraseData1->isChecked());
@@ -53,7 +53,7 @@ TEST_P(StartUpTest, CommandLineSetsModesMenusAndTheFirstTimer) {
   EXPECT_EQ(w->tWebCheck.isActive(), c.rep);
   EXPECT_EQ(w->timerEraseWarn.interval(), 500);
   EXPECT_FALSE(w->timerConstructorErrors.isActive());
-  EXPECT_TRUE(w->verboseLog());
+  EXPECT_TRUE(w->Options().verboseLog);
   EXPECT_TRUE(w->VerboseErrorFile1->isChecked());
   EXPECT_FALSE(w->VerboseErrorFile1->isEnabled());
 }
@@ -80,12 +80,12 @@ TEST_F(GuiTest, StartUpTextsNameTheDu70AndItsImage) {
   EXPECT_FALSE(w->newSNstr->isVisible());
   EXPECT_EQ(w->newSNstr->maxLength(), 15);
   EXPECT_TRUE(w->btnStart->isDefault());
-  EXPECT_EQ(w->versionFinderPath(), "/versionfinder/Du70-Firmware.html");
+  EXPECT_EQ(w->session()->versionFinderPath, "/versionfinder/Du70-Firmware.html");
   // The data folder is the per-user data folder + Brenvik/ZuroBSL, made at start.
   const std::string folder = tempDir_ + "/data/Brenvik/ZuroBSL";
-  EXPECT_EQ(w->dataFolder(), folder);
+  EXPECT_EQ(w->Options().dataFolder, folder);
   EXPECT_TRUE(std::filesystem::is_directory(folder));
-  EXPECT_EQ(w->errorFileName(), folder + "/Du70 Firmware Updater.errors.txt");
+  EXPECT_EQ(w->Options().errorFileName, folder + "/Du70 Firmware Updater.errors.txt");
   // Fixed size, at least the designed client area.
   EXPECT_EQ(w->minimumSize(), w->maximumSize());
   EXPECT_GE(w->width(), kClientWidth);
@@ -93,15 +93,15 @@ TEST_F(GuiTest, StartUpTextsNameTheDu70AndItsImage) {
 }
 
 TEST_F(GuiTest, SensorTargetStartsOnTypeAndFactoryShowsItsMenu) {
-  auto plain = Open({}, kDigitalSensorTarget);
-  EXPECT_TRUE(plain->sensorTarget());
-  EXPECT_EQ(plain->sensorTypeCode(), 123);
+  auto plain = Open({}, SensorTarget());
+  EXPECT_TRUE(plain->Options().sensorTarget);
+  EXPECT_EQ(plain->session()->sensorTypeCode, 123);
   EXPECT_EQ(Text(plain->commLabel), "Connect to Vantorix and Digital Sensor with Comm Port");
   EXPECT_EQ(Text(plain->lblConnect), "Connect Vantorix to computer comm port.");
   EXPECT_FALSE(plain->SetDigitalSensorTo1->isVisible());
   plain->close();
 
-  auto factory = Open({"-factory"}, kDigitalSensorTarget);
+  auto factory = Open({"-factory"}, SensorTarget());
   EXPECT_TRUE(factory->SensorTypeSeparator->isVisible());
   EXPECT_TRUE(factory->SetDigitalSensorTo1->isVisible());
   EXPECT_FALSE(factory->SetDigitalSensorTo1->isEnabled());
@@ -122,9 +122,9 @@ TEST_F(GuiTest, SensorTargetStartsOnTypeAndFactoryShowsItsMenu) {
   k4e->trigger();
   EXPECT_FALSE(plu3->isChecked());
   EXPECT_TRUE(k4e->isChecked());
-  EXPECT_EQ(factory->sensorTypeCode(), 122);
+  EXPECT_EQ(factory->session()->sensorTypeCode, 122);
   EXPECT_EQ(Text(factory->userText1),
-            "This utility updates " + factory->targetName() + " firmware to");
+            "This utility updates " + factory->Options().targetName + " firmware to");
 }
 
 // --- Remembered options ------------------------------------------------------------
@@ -132,13 +132,13 @@ TEST_F(GuiTest, SensorTargetStartsOnTypeAndFactoryShowsItsMenu) {
 TEST_F(GuiTest, OptionsAndPortAreWrittenAtCloseAndReadAtTheNextStart) {
   {
     auto w = Open();
-    EXPECT_FALSE(w->findAllPorts());
+    EXPECT_FALSE(w->Options().findAllPorts);
     EXPECT_FALSE(w->portRemembered());
-    EXPECT_EQ(w->commPortName(), "/dev/ttyACM0"); // sorted: ttyACM before ttyUSB
+    EXPECT_EQ(w->Options().commPortName, "/dev/ttyACM0"); // sorted: ttyACM before ttyUSB
     w->ForceFindAllCommPorts1->trigger();
-    EXPECT_TRUE(w->findAllPorts());
+    EXPECT_TRUE(w->Options().findAllPorts);
     w->cbCommPortChange(2);
-    EXPECT_EQ(w->commPortName(), "/dev/ttyUSB1");
+    EXPECT_EQ(w->Options().commPortName, "/dev/ttyUSB1");
     w->btnClose->click();
     EXPECT_FALSE(w->isVisible());
   }
@@ -148,10 +148,10 @@ TEST_F(GuiTest, OptionsAndPortAreWrittenAtCloseAndReadAtTheNextStart) {
   EXPECT_NE(stored.find("CommPort=/dev/ttyUSB1"), std::string::npos) << stored;
 
   auto again = Open();
-  EXPECT_TRUE(again->findAllPorts());
+  EXPECT_TRUE(again->Options().findAllPorts);
   EXPECT_TRUE(again->ForceFindAllCommPorts1->isChecked());
   EXPECT_TRUE(again->portRemembered());
-  EXPECT_EQ(again->commPortName(), "/dev/ttyUSB1");
+  EXPECT_EQ(again->Options().commPortName, "/dev/ttyUSB1");
   EXPECT_EQ(again->portIndex(), 2);
   EXPECT_EQ(again->cbCommPort->currentIndex(), 2);
 }
@@ -164,9 +164,9 @@ TEST_F(GuiTest, RememberedPortThatIsGoneGivesWayToTheFirst) {
   }
   auto w = Open();
   EXPECT_TRUE(w->portRemembered());
-  EXPECT_TRUE(w->verboseLog());
+  EXPECT_TRUE(w->Options().verboseLog);
   EXPECT_EQ(w->cbCommPort->currentIndex(), 0);
-  EXPECT_EQ(w->commPortName(), "/dev/ttyACM0");
+  EXPECT_EQ(w->Options().commPortName, "/dev/ttyACM0");
   w->Exit1->trigger(); // idle: the guard lets the window close at once
   EXPECT_FALSE(w->isVisible());
   EXPECT_NE(SettingsFileText().find("CommPort=/dev/ttyACM0"), std::string::npos);
@@ -187,7 +187,7 @@ TEST_F(GuiTest, NoPortsDisablesStartUntilOneIsChosen) {
   ASSERT_EQ(w->cbCommPort->count(), 1);
   EXPECT_EQ(w->cbCommPort->itemText(0).toStdString(), "No Comm Ports Found");
   EXPECT_FALSE(w->btnStart->isEnabled());
-  EXPECT_EQ(w->commPortName(), "");
+  EXPECT_EQ(w->Options().commPortName, "");
   // Choosing the placeholder changes nothing.
   w->cbCommPortChange(0);
   EXPECT_FALSE(w->btnStart->isEnabled());
@@ -198,10 +198,10 @@ TEST_F(GuiTest, NoPortsDisablesStartUntilOneIsChosen) {
   ASSERT_EQ(w->cbCommPort->count(), 1);
   EXPECT_NE(w->cbCommPort->itemText(0).toStdString().find("/dev/ttyUSB3"), std::string::npos);
   EXPECT_FALSE(w->btnStart->isEnabled());
-  EXPECT_EQ(w->commPortName(), "");
+  EXPECT_EQ(w->Options().commPortName, "");
   w->cbCommPortChange(0);
   EXPECT_TRUE(w->btnStart->isEnabled());
-  EXPECT_EQ(w->commPortName(), "/dev/ttyUSB3");
+  EXPECT_EQ(w->Options().commPortName, "/dev/ttyUSB3");
 }
 
 TEST_F(GuiTest, NoPortsAtCloseWritesAnEmptyPort) {
@@ -219,7 +219,7 @@ TEST_F(GuiTest, DropDownWithFewerPortsSelectsTheFirstButKeepsTheChoice) {
   w->cbCommPortDropDown();
   EXPECT_EQ(w->cbCommPort->count(), 1);
   EXPECT_EQ(w->cbCommPort->currentIndex(), 0);
-  EXPECT_EQ(w->commPortName(), "/dev/ttyUSB1");
+  EXPECT_EQ(w->Options().commPortName, "/dev/ttyUSB1");
 }
 
 TEST_F(GuiTest, GivenPortIsListedAndChosenOverTheRememberedOne) {
@@ -228,7 +228,7 @@ TEST_F(GuiTest, GivenPortIsListedAndChosenOverTheRememberedOne) {
     settings.setValue(kSettingCommPort, "/dev/ttyUSB0");
   }
   auto w = Open({"--port", "/dev/pts/77"});
-  EXPECT_EQ(w->commPortName(), "/dev/pts/77");
+  EXPECT_EQ(w->Options().commPortName, "/dev/pts/77");
   EXPECT_EQ(w->cbCommPort->currentText().toStdString(), "/dev/pts/77");
   EXPECT_EQ(w->cbCommPort->count(), 4);
   EXPECT_TRUE(w->btnStart->isEnabled());
@@ -239,7 +239,7 @@ TEST_F(GuiTest, GivenPortIsListedAndChosenOverTheRememberedOne) {
   ports_.devices.clear();
   auto alone = Open({"--port=/dev/pts/78"});
   EXPECT_EQ(alone->cbCommPort->count(), 1);
-  EXPECT_EQ(alone->commPortName(), "/dev/pts/78");
+  EXPECT_EQ(alone->Options().commPortName, "/dev/pts/78");
   EXPECT_TRUE(alone->btnStart->isEnabled());
 }
 
@@ -266,7 +266,7 @@ TEST_F(GuiTest, HelpGuideForTheDu70IsShownPlainAndLogged) {
   EXPECT_NE(box.text.find("WARNING: Do not quit the Du70 Firmware Updater while"),
             std::string::npos);
   EXPECT_NE(box.text.back(), '\n'); // the contact block ends without a line break
-  const std::string log = ReadFile(w->errorFileName());
+  const std::string log = ReadFile(w->Options().errorFileName);
   EXPECT_NE(log.find("ErrorOK Told User:: The Du70 Firmware Updater replaces"), std::string::npos);
   EXPECT_NE(log.find("Please verify your Du70 configuration is correct. Enjoy"), std::string::npos);
 }
@@ -342,15 +342,15 @@ TEST_F(FirmwareFileTest, ValidFileRetargetsTheWindowToItsNameAndVersion) {
   w->OpenFirmwareFile1->trigger();
   EXPECT_TRUE(boxes_.seen.empty()) << (boxes_.seen.empty() ? "" : boxes_.seen[0].text);
   EXPECT_EQ(Text(w->userText2), "Du70 2.31");
-  EXPECT_EQ(w->firmwareVersion(), 231u);
+  EXPECT_EQ(w->session()->builtInFirmwareVersion, 231u);
   EXPECT_EQ(Text(w->userText1), "This utility updates Du70 firmware to");
   EXPECT_EQ(Text(w->commLabel), "Connect to Du70 with Comm Port");
   EXPECT_EQ(Text(w->lblConnect), "Connect Du70 to computer comm port.");
-  EXPECT_EQ(w->targetName(), "Du70");
+  EXPECT_EQ(w->Options().targetName, "Du70");
   EXPECT_TRUE(w->btnStart->isEnabled());
   EXPECT_TRUE(w->UpdateFirmware1->isEnabled());
-  EXPECT_FLOAT_EQ(w->writeProgressStep(),
-                  35328.0f / static_cast<float>(w->host()->imageTextLength()));
+  EXPECT_FLOAT_EQ(w->session()->writeProgressStep,
+                  35328.0f / static_cast<float>(w->session()->Host().imageTextLength()));
   EXPECT_EQ(chosen, std::vector<FileChoice>{FileChoice::kOpenFirmware});
 }
 
@@ -360,7 +360,7 @@ TEST_F(FirmwareFileTest, FileWithoutKindInItsNameStillTargetsTheDu70) {
   paths = {CopyOfDu70File(tempDir_, "firmware.txt")};
   w->OpenFirmwareFile1Click();
   EXPECT_TRUE(boxes_.seen.empty());
-  EXPECT_EQ(w->targetName(), "Du70");
+  EXPECT_EQ(w->Options().targetName, "Du70");
   EXPECT_EQ(Text(w->userText2), "firmware");
 }
 
@@ -374,7 +374,7 @@ TEST_F(FirmwareFileTest, DumpWritesTheImageAndSaysNothing) {
   const std::string dump = ReadFile(file);
   EXPECT_EQ(dump.rfind("@", 0), 0u);
   EXPECT_NE(dump.find("\n@FFE0\n"), std::string::npos);
-  EXPECT_NE(ReadFile(w->errorFileName()).find("BSLWriteTIFile wrote file " + file),
+  EXPECT_NE(ReadFile(w->Options().errorFileName).find("BSLWriteTIFile wrote file " + file),
             std::string::npos);
 }
 
@@ -391,7 +391,7 @@ TEST_F(FirmwareFileTest, InvalidFileIsRefusedAndTheBuiltInImageStays) {
   EXPECT_EQ(boxes_.seen[0].text, "The file \"bad.txt\" is not a valid firmware file.\n"
                                  "Please choose a new firmware file to open.");
   EXPECT_EQ(Text(w->userText2), "Du70 2.30");
-  EXPECT_EQ(w->firmwareVersion(), 230u);
+  EXPECT_EQ(w->session()->builtInFirmwareVersion, 230u);
   // A file that cannot be read names its error number.
   w->OpenFirmwareFile1Click();
   ASSERT_EQ(boxes_.seen.size(), 2u);
