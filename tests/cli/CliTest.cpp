@@ -1,8 +1,11 @@
 // zurobsl-cli as a script sees it: run as a program against the simulator on
 // a pseudo-terminal, with standard input not a terminal. The last line of
 // standard output, the exit status, the JSON lines, the notices in the log.
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -153,6 +156,71 @@ TEST(CliTest, ImageDumpAndPortList) {
   const CliRun ports = RunCli("ports", folder);
   ASSERT_FALSE(ports.out.empty());
   EXPECT_EQ(ports.out.back().rfind("result: ", 0), 0U);
+}
+
+TEST(CliTest, SensorTargetUpdatesTheSensorBehindTheReader) {
+  SimHarness sim({"--kind", "vantorix-reader", "--sensor", "k4e"});
+  ASSERT_TRUE(sim.Ok()) << sim.Error();
+  TempFolder folder;
+  const CliRun run =
+      RunCli("update --target sensor --sensor-type z --port " + sim.Port() + kFast, folder);
+  ASSERT_FALSE(run.out.empty()) << run.err;
+  EXPECT_EQ(run.out.back(), "result: 1") << run.err;
+  EXPECT_EQ(sim.WithReader([](sim::Reader& r) { return r.Sensor().Identity(); }), "K4E 3.70");
+  EXPECT_EQ(run.err.find("Data Erase Warning"), std::string::npos);
+  EXPECT_FALSE(
+      ReadAll(folder.Path() + "/Brenvik/ZuroBSL/SKYRA 14 Sensor Firmware Updater.errors.txt")
+          .empty());
+}
+
+TEST(CliTest, CtrlCStopsTheUpdate) {
+  // A paced line makes the update slow enough to be interrupted while it talks.
+  SimHarness sim({"--kind", "du70", "--version", "2.20", "--pace"});
+  ASSERT_TRUE(sim.Ok()) << sim.Error();
+  TempFolder folder;
+  int toParent[2];
+  ASSERT_EQ(pipe(toParent), 0);
+  // Everything the child needs is made before fork: the simulator's thread
+  // may hold the allocator's lock at that moment.
+  const std::string port = sim.Port();
+  const std::string xdg = "XDG_DATA_HOME=" + folder.Path();
+  std::vector<char*> env{const_cast<char*>(xdg.c_str())};
+  for (char** e = environ; *e != nullptr; ++e) {
+    env.push_back(*e);
+  }
+  env.push_back(nullptr);
+  const char* argv[] = {ZURO_CLI_PROGRAM, "update", "--json", "--port", port.c_str(), nullptr};
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    dup2(toParent[1], STDOUT_FILENO);
+    const int devNull = open("/dev/null", O_RDWR);
+    dup2(devNull, STDIN_FILENO);
+    dup2(devNull, STDERR_FILENO);
+    execve(ZURO_CLI_PROGRAM, const_cast<char* const*>(argv), env.data());
+    _exit(127);
+  }
+  close(toParent[1]);
+  FILE* out = fdopen(toParent[0], "r");
+  ASSERT_NE(out, nullptr);
+  std::vector<std::string> lines;
+  char line[4096];
+  bool interrupted = false;
+  while (std::fgets(line, sizeof line, out) != nullptr) {
+    lines.emplace_back(line);
+    if (!interrupted && lines.back().find("\"type\":\"status\"") != std::string::npos) {
+      kill(child, SIGINT);
+      interrupted = true;
+    }
+  }
+  std::fclose(out);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(interrupted);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "result: -40\n");
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+  EXPECT_TRUE(AnyLineHas(lines, "Interrupted: the update stops at its next safe point"));
 }
 
 } // namespace
