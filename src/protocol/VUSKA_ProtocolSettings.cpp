@@ -91,6 +91,9 @@ struct VUSKA_Protocol::TextSetting {
   bool oneWord;
   const char* setNoun;   ///< "set site to"
   const char* foundNoun; ///< "found site name"
+  /// APN passwords and authentication keys: the log goes to the maker with
+  /// feedback, so their values are never written into it.
+  bool secret = false;
 };
 
 // How one number setting is read and written.
@@ -154,6 +157,11 @@ Result VUSKA_Protocol::ReadAnswer(std::string_view command, std::string& answer,
 
 Result VUSKA_Protocol::TextSettingCommand(const TextSetting& setting, std::string& field,
                                           int direction) {
+  static constexpr const char* kMaskedSecret = "****";
+  // The value as the log may show it.
+  const auto shown = [&setting](const std::string& value) {
+    return setting.secret && !value.empty() ? kMaskedSecret : value.c_str();
+  };
   if (direction != kRead && direction != kWrite) {
     return FailLine(setting.name, kErrProtoOutOfRange, 0);
   }
@@ -164,13 +172,13 @@ Result VUSKA_Protocol::TextSettingCommand(const TextSetting& setting, std::strin
   std::uint32_t elapsed = 0;
   if (direction == kWrite) {
     if (!TextFitsCommand(field, setting.maxChars, setting.oneWord)) {
-      Log(kLogFailures, "%s: \"%s\" cannot be sent as a setting", setting.name, field.c_str());
+      Log(kLogFailures, "%s: \"%s\" cannot be sent as a setting", setting.name, shown(field));
       return FailLine(setting.name, kErrProtoOutOfRange, 0);
     }
     const std::string command = StrFormat("set %s %s\r", setting.option, field.c_str());
     const Result r = WriteAccepted(command, setting.capacity, Acceptance::kOkText, elapsed);
     if (r > 0) {
-      Log(kLogDetails, "%s %s \"%s\" (%d ms)", setting.name, setting.setNoun, field.c_str(),
+      Log(kLogDetails, "%s %s \"%s\" (%d ms)", setting.name, setting.setNoun, shown(field),
           static_cast<int>(elapsed));
     }
     return FailLine(setting.name, r, elapsed);
@@ -193,7 +201,7 @@ Result VUSKA_Protocol::TextSettingCommand(const TextSetting& setting, std::strin
     return FailLine(setting.name, kErrNotUnderstood, elapsed);
   }
   field = value;
-  Log(kLogDetails, "%s %s \"%s\" (%d ms)", setting.name, setting.foundNoun, field.c_str(),
+  Log(kLogDetails, "%s %s \"%s\" (%d ms)", setting.name, setting.foundNoun, shown(field),
       static_cast<int>(elapsed));
   return kDone;
 }
@@ -392,7 +400,8 @@ Result VUSKA_Protocol::APNPasswdCommand(int direction) {
                                             TextSetting::Read::kLine,
                                             false,
                                             "set APN password to",
-                                            "found APN password"};
+                                            "found APN password",
+                                            true};
   return TextSettingCommand(kPassword, settings_.apnPassword, direction);
 }
 
@@ -420,7 +429,8 @@ Result VUSKA_Protocol::AuthKeyCommand(int direction) {
                                            TextSetting::Read::kLine,
                                            true,
                                            "set authkey to",
-                                           "found authkey"};
+                                           "found authkey",
+                                           true};
   static constexpr TextSetting kTeaKey = {"AuthKeyCommand",
                                           0,
                                           true,
@@ -430,7 +440,8 @@ Result VUSKA_Protocol::AuthKeyCommand(int direction) {
                                           TextSetting::Read::kLine,
                                           true,
                                           "set authkey to",
-                                          "found authkey (as teakey)"};
+                                          "found authkey (as teakey)",
+                                          true};
   if (direction == kWrite) {
     if (CellularPresent() != 1) {
       return kErrProtoCannotDo;

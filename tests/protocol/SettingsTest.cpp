@@ -149,6 +149,10 @@ TEST_F(Settings, WholeRecordIsWrittenInItsFixedOrder) {
   EXPECT_TRUE(log.Contains("SiteCommand set site to \"Upper Field 7\""));
   EXPECT_TRUE(log.Contains("LatitudeCommand set latitude to +52.12345"));
   EXPECT_TRUE(log.Contains("ADCcalCommand set -adc30 10 1 20 2 30 3 40 4 50 5 165"));
+  // The log travels with feedback reports: the modem's secrets stay out of it.
+  EXPECT_TRUE(log.Contains("APNPasswdCommand set APN password to \"****\""));
+  EXPECT_TRUE(log.Contains("AuthKeyCommand set authkey to \"****\""));
+  EXPECT_FALSE(log.Contains("0123456789abcdef")) << log.Text();
   NoScriptFailures();
 }
 
@@ -166,6 +170,8 @@ TEST_F(Settings, WholeRecordIsReadBackTheSame) {
   EXPECT_EQ(record.validFlags & kSnapshotFlags, kSnapshotFlags);
   EXPECT_TRUE(log.Contains("SiteCommand found site name \"Upper Field 7\""));
   EXPECT_TRUE(log.Contains("ADCcalCommand found (valid) -adc15"));
+  EXPECT_TRUE(log.Contains("APNPasswdCommand found APN password \"****\""));
+  EXPECT_FALSE(log.Contains("0123456789abcdef")) << log.Text();
   NoScriptFailures();
 }
 
