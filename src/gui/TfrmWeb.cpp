@@ -19,6 +19,8 @@
 #include <QTextCursor>
 #include <QVBoxLayout>
 
+#include "app/UpdateSession.h"
+#include "gui/TfrmMain.h"
 #include "log/ZuroLog.h"
 #include "web/VersionCheck.h"
 #include "web/WebHost.h"
@@ -355,6 +357,28 @@ bool TfrmWeb::OpenAddress(const std::string& address) {
     return false;
   }
   return opener_ ? opener_(url) : QDesktopServices::openUrl(url);
+}
+
+void ConnectWebCommands(TfrmMain& main, TfrmWeb& web) {
+  main.SetWebCommands(
+      [&main, &web](bool silent) {
+        UpdateSession* session = main.session();
+        if (session == nullptr || main.Options().updateRunning) {
+          return;
+        }
+        web.SetLog(&session->Log());
+        web.VersionCheck(static_cast<std::int32_t>(session->builtInFirmwareVersion),
+                         session->versionFinderPath, silent, session->Caption());
+      },
+      [&main, &web] {
+        UpdateSession* session = main.session();
+        if (session == nullptr || main.Options().updateRunning) {
+          return;
+        }
+        web.SetLog(&session->Log());
+        web.OpenFeedback(session->Caption(), S(main.userText2->text()),
+                         main.Options().errorFileName, &session->Log());
+      });
 }
 
 } // namespace zuro

@@ -25,6 +25,7 @@ class QPushButton;
 
 namespace zuro {
 
+class TfrmMain;
 class ZuroLog;
 
 constexpr const char* kFeedbackFormCaption = "Send Feedback to QUOLT";
@@ -122,5 +123,11 @@ private:
   std::function<QString(const QString&)> fileChooser_;
   std::function<bool(const QUrl&)> opener_;
 };
+
+/// Gives the main window's Help menu ("Check for Newer Firmware Version",
+/// "Send Feedback to QUOLT...") and its start-up check to `web`. Both are
+/// passed over while an update runs: a modal box and a blocking request in
+/// the middle of a flash write would hold the boot loader's line.
+void ConnectWebCommands(TfrmMain& main, TfrmWeb& web);
 
 } // namespace zuro

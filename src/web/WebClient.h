@@ -30,7 +30,7 @@ constexpr int kWebMaxRedirects = 10;
 constexpr int kWebIdleTimeoutMs = 30000;
 /// The most answer text kept; the service's answers are a few hundred bytes,
 /// so anything larger is not its answer.
-constexpr std::int64_t kWebMaxAnswerBytes = 1024 * 1024;
+constexpr std::int64_t kWebMaxAnswerBytes = std::int64_t{1024} * 1024;
 
 struct WebReply {
   Result result = kOk;      ///< kOk, or kErrWebConnect when the request failed

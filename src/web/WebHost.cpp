@@ -9,7 +9,7 @@ namespace zuro {
 namespace {
 
 QUrl FromSetting(const QString& text, const char* from, ZuroLog* log) {
-  const QUrl url(text.trimmed(), QUrl::StrictMode);
+  QUrl url(text.trimmed(), QUrl::StrictMode);
   if (IsUsableWebHost(url)) {
     if (log != nullptr) {
       log->LogMessage(kLogDetails, kWebLogModule, "Web host %s from %s",
@@ -44,14 +44,14 @@ QUrl ResolveWebHost(const QStringList& arguments, ZuroLog* log) {
     } else {
       continue;
     }
-    const QUrl url = FromSetting(value, "the command line", log);
+    QUrl url = FromSetting(value, "the command line", log);
     if (!url.isEmpty()) {
       return url;
     }
   }
   const QByteArray env = qgetenv(kWebHostEnvironment);
   if (!env.isEmpty()) {
-    const QUrl url = FromSetting(QString::fromUtf8(env), kWebHostEnvironment, log);
+    QUrl url = FromSetting(QString::fromUtf8(env), kWebHostEnvironment, log);
     if (!url.isEmpty()) {
       return url;
     }

@@ -4,8 +4,10 @@
 #include "gui/TfrmWeb.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -24,6 +26,8 @@
 #include <string>
 #include <vector>
 
+#include "gui/TfrmMain.h"
+#include "support/FakeSerial.h"
 #include "support/TestLog.h"
 #include "tests/web/PhpServer.h"
 #include "web/VersionCheck.h"
@@ -349,6 +353,59 @@ TEST_F(TfrmWebTest, VersionCheckAsksYesNoAndOpensTheBrowser) {
   EXPECT_FALSE(form_->OpenAddress("file:///etc/passwd"));
   EXPECT_FALSE(form_->OpenAddress("httpjunk"));
   EXPECT_EQ(opened_.size(), 1u);
+}
+
+bool RunUntil(const std::function<bool()>& done) {
+  constexpr int kMaxMs = 20000; // a bound for a stuck test, not a timing check
+  QElapsedTimer clock;
+  clock.start();
+  while (!done() && clock.elapsed() < kMaxMs) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return done();
+}
+
+TEST_F(TfrmWebTest, HelpMenuOfTheMainWindowUsesTheForm) {
+  qputenv("XDG_DATA_HOME", dir_.filePath("data").toUtf8());
+  server_.WriteFile("versionfinder/Du70-Firmware.html",
+                    "231 http://www.brenvik.com/downloads/Du70-231.exe\r\n");
+  test::FakePortSource ports;
+  TfrmMainOptions options;
+  options.arguments = {"-rep"}; // no erase warning: the silent check comes first
+  options.portSource = &ports;
+  TfrmMain window(options);
+  TfrmWeb web(&window, server_.Url());
+  web.SetAddressOpener([](const QUrl&) { return true; });
+  ConnectWebCommands(window, web);
+  EXPECT_TRUE(window.CheckNewerVersion1->isEnabled());
+  EXPECT_TRUE(window.SendFeedback1->isEnabled());
+  boxes_.answers = {QMessageBox::No, QMessageBox::No};
+  window.show();
+  // The silent start-up check finds 2.31 for the built-in 2.30.
+  ASSERT_TRUE(RunUntil([&] { return !boxes_.seen.empty(); }));
+  EXPECT_EQ(boxes_.seen[0].caption, kNewVersionCaption);
+  EXPECT_EQ(boxes_.seen[0].text, NewVersionText("Du70 Firmware Updater", "", true));
+
+  window.CheckNewerVersion1->trigger();
+  ASSERT_EQ(boxes_.seen.size(), 2u);
+  EXPECT_EQ(boxes_.seen[1].caption, kNewVersionCaption);
+  EXPECT_EQ(boxes_.seen[1].parent, &window);
+
+  window.SendFeedback1->trigger();
+  EXPECT_TRUE(web.isVisible());
+  EXPECT_EQ(web.FormInfo().productName, "Du70 Firmware Updater");
+  EXPECT_EQ(web.FormInfo().softwareVersion, window.userText2->text().toStdString());
+  EXPECT_EQ(web.FormInfo().errorFile1, window.Options().errorFileName);
+  EXPECT_FALSE(web.FormInfo().errorFile1.empty());
+  web.hide();
+
+  // While an update runs the web commands stay out of the way.
+  window.Options().updateRunning = true;
+  window.CheckNewerVersion1->trigger();
+  window.SendFeedback1->trigger();
+  EXPECT_EQ(boxes_.seen.size(), 2u);
+  EXPECT_FALSE(web.isVisible());
+  window.Options().updateRunning = false;
 }
 
 } // namespace
