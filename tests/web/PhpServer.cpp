@@ -117,6 +117,7 @@ std::string PhpServer::Start() {
                                      "-t",
                                      docRoot_};
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (std::string& a : args) {
       argv.push_back(a.data());
     }
@@ -128,6 +129,7 @@ std::string PhpServer::Start() {
       }
     }
     std::vector<char*> envp;
+    envp.reserve(envText.size() + 1);
     for (std::string& e : envText) {
       envp.push_back(e.data());
     }

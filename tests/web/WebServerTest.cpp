@@ -216,7 +216,7 @@ protected:
 TEST_F(FeedbackServer, EveryFieldAndFileArrivesAsSentInOrder) {
   // A 100 kB log is cut to its last 32,768 bytes of whole lines first.
   QByteArray logText;
-  for (int i = 0; logText.size() < 100 * 1024; ++i) {
+  for (int i = 0; logText.size() < qsizetype{100} * 1024; ++i) {
     logText += "11 Dec 2026 8:00:00 - ZuroSerial: line " + QByteArray::number(i) + "\r\n";
   }
   WriteBytes(info_.errorFile1, logText);
