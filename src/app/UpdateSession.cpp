@@ -178,7 +178,10 @@ bool UpdateSession::ReportProgress(std::uint32_t total, std::uint32_t done, int 
     front_.StepProgress(eraseProgressStep);
   } else if (letter == 'W') {
     writeProgress += writeProgressStep;
-    front_.SetProgress(static_cast<int>(writeProgress + 0.5F));
+    // The bar shows the integer part of the figure plus one half; the
+    // figure is never negative, so this rounds half up.
+    front_.SetProgress(
+        static_cast<int>(writeProgress + 0.5F)); // NOLINT(bugprone-incorrect-roundings)
   }
   front_.PumpEvents();
   return front_.Options().keepGoing;

@@ -62,7 +62,7 @@ TerminalFrontEnd::TerminalFrontEnd(const TerminalSettings& settings, std::FILE* 
 TerminalFrontEnd::~TerminalFrontEnd() {
   EndBar();
   if (catching_) {
-    std::signal(SIGINT, SIG_DFL);
+    (void)std::signal(SIGINT, SIG_DFL);
     close(gInterruptPipe[0]);
     close(gInterruptPipe[1]);
     gInterruptPipe[0] = gInterruptPipe[1] = -1;
@@ -143,11 +143,11 @@ void TerminalFrontEnd::HandleInterrupt() {
 void TerminalFrontEnd::Say(const std::string& text) {
   EndBar();
   if (settings_.json) {
-    std::fprintf(out_, "{\"type\":\"message\",\"text\":%s}\n", JsonString(text).c_str());
-    std::fflush(out_);
+    (void)std::fprintf(out_, "{\"type\":\"message\",\"text\":%s}\n", JsonString(text).c_str());
+    (void)std::fflush(out_);
   }
-  std::fprintf(err_, "%s\n", text.c_str());
-  std::fflush(err_);
+  (void)std::fprintf(err_, "%s\n", text.c_str());
+  (void)std::fflush(err_);
 }
 
 void TerminalFrontEnd::PresentStatus(const std::string& text, bool visible) {
@@ -158,14 +158,14 @@ void TerminalFrontEnd::PresentStatus(const std::string& text, bool visible) {
     return;
   }
   if (settings_.json) {
-    std::fprintf(out_, "{\"type\":\"status\",\"text\":%s}\n", JsonString(text).c_str());
-    std::fflush(out_);
+    (void)std::fprintf(out_, "{\"type\":\"status\",\"text\":%s}\n", JsonString(text).c_str());
+    (void)std::fflush(out_);
   }
   if (settings_.progressBar) {
     DrawBar();
   } else if (!settings_.json) {
-    std::fprintf(err_, "%s\n", text.c_str());
-    std::fflush(err_);
+    (void)std::fprintf(err_, "%s\n", text.c_str());
+    (void)std::fflush(err_);
   }
 }
 
@@ -175,8 +175,8 @@ void TerminalFrontEnd::PresentProgress(int percent) {
   }
   percent_ = percent;
   if (settings_.json) {
-    std::fprintf(out_, "{\"type\":\"progress\",\"percent\":%d}\n", percent);
-    std::fflush(out_);
+    (void)std::fprintf(out_, "{\"type\":\"progress\",\"percent\":%d}\n", percent);
+    (void)std::fflush(out_);
   }
   if (settings_.progressBar) {
     DrawBar();
@@ -188,16 +188,16 @@ void TerminalFrontEnd::DrawBar() {
   std::string bar(static_cast<std::size_t>(filled), '#');
   bar.append(static_cast<std::size_t>(kBarWidth - filled), '-');
   // \r and clear-to-end-of-line redraw the one bar line in place.
-  std::fprintf(err_, "\r\x1b[K[%s] %3d%%  %s", bar.c_str(), percent_,
-               statusVisible_ ? status_.c_str() : "");
-  std::fflush(err_);
+  (void)std::fprintf(err_, "\r\x1b[K[%s] %3d%%  %s", bar.c_str(), percent_,
+                     statusVisible_ ? status_.c_str() : "");
+  (void)std::fflush(err_);
   barDrawn_ = true;
 }
 
 void TerminalFrontEnd::EndBar() {
   if (barDrawn_) {
-    std::fputc('\n', err_);
-    std::fflush(err_);
+    (void)std::fputc('\n', err_);
+    (void)std::fflush(err_);
     barDrawn_ = false;
   }
 }
@@ -206,38 +206,39 @@ void TerminalFrontEnd::PresentNotice(const std::string& text, const std::string&
                                      NoticeKind kind) {
   EndBar();
   if (settings_.json) {
-    std::fprintf(out_, "{\"type\":\"notice\",\"kind\":\"%s\",\"caption\":%s,\"text\":%s}\n",
-                 KindWord(kind), JsonString(caption).c_str(), JsonString(text).c_str());
-    std::fflush(out_);
+    (void)std::fprintf(out_, "{\"type\":\"notice\",\"kind\":\"%s\",\"caption\":%s,\"text\":%s}\n",
+                       KindWord(kind), JsonString(caption).c_str(), JsonString(text).c_str());
+    (void)std::fflush(out_);
   }
-  std::fprintf(err_, "%s: %s\n%s\n", KindWord(kind), caption.c_str(), Indented(text).c_str());
-  std::fflush(err_);
+  (void)std::fprintf(err_, "%s: %s\n%s\n", KindWord(kind), caption.c_str(), Indented(text).c_str());
+  (void)std::fflush(err_);
 }
 
 bool TerminalFrontEnd::PresentQuestion(const std::string& text, const std::string& caption) {
   EndBar();
   bool answer = false;
   const char* how = "no terminal";
-  std::fprintf(err_, "question: %s\n%s\n", caption.c_str(), Indented(text).c_str());
+  (void)std::fprintf(err_, "question: %s\n%s\n", caption.c_str(), Indented(text).c_str());
   if (settings_.answer.has_value()) {
     answer = *settings_.answer;
     how = "--answer";
   } else if (settings_.interactiveQuestions) {
     how = "terminal";
-    std::fprintf(err_, "OK or Cancel? [ok/cancel] ");
-    std::fflush(err_);
+    (void)std::fprintf(err_, "OK or Cancel? [ok/cancel] ");
+    (void)std::fflush(err_);
     char line[kMaxAnswerChars] = {};
     if (std::fgets(line, sizeof line, stdin) != nullptr) {
       const std::string word = ToUpperAscii(line);
-      answer = word.rfind("OK", 0) == 0 || word.rfind("Y", 0) == 0;
+      answer = word.rfind("OK", 0) == 0 || word.rfind('Y', 0) == 0;
     }
   }
-  std::fprintf(err_, "answer: %s (%s)\n", answer ? "OK" : "Cancel", how);
-  std::fflush(err_);
+  (void)std::fprintf(err_, "answer: %s (%s)\n", answer ? "OK" : "Cancel", how);
+  (void)std::fflush(err_);
   if (settings_.json) {
-    std::fprintf(out_, "{\"type\":\"question\",\"caption\":%s,\"text\":%s,\"answer\":\"%s\"}\n",
-                 JsonString(caption).c_str(), JsonString(text).c_str(), answer ? "ok" : "cancel");
-    std::fflush(out_);
+    (void)std::fprintf(
+        out_, "{\"type\":\"question\",\"caption\":%s,\"text\":%s,\"answer\":\"%s\"}\n",
+        JsonString(caption).c_str(), JsonString(text).c_str(), answer ? "ok" : "cancel");
+    (void)std::fflush(out_);
   }
   if (settings_.progressBar && statusVisible_) {
     DrawBar();
@@ -253,10 +254,10 @@ bool TerminalFrontEnd::PresentOkBox(const std::string& text, const std::string& 
 void TerminalFrontEnd::PrintResult(std::int32_t result) {
   EndBar();
   if (settings_.json) {
-    std::fprintf(out_, "{\"type\":\"result\",\"result\":%d}\n", result);
+    (void)std::fprintf(out_, "{\"type\":\"result\",\"result\":%d}\n", result);
   }
-  std::fprintf(out_, "result: %d\n", result);
-  std::fflush(out_);
+  (void)std::fprintf(out_, "result: %d\n", result);
+  (void)std::fflush(out_);
 }
 
 } // namespace zuro

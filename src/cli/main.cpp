@@ -13,7 +13,9 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -164,16 +166,14 @@ int RunPorts(bool all) {
   std::int32_t count = kPortListCapacity;
   const Result result = enumerator.CommPortEnum(ports.data(), &count, all);
   for (std::int32_t i = 0; result >= 0 && i < count; ++i) {
-    std::printf("%s\t%s\n", ports[static_cast<std::size_t>(i)].portName.c_str(),
-                ports[static_cast<std::size_t>(i)].displayName.c_str());
+    (void)std::printf("%s\t%s\n", ports[static_cast<std::size_t>(i)].portName.c_str(),
+                      ports[static_cast<std::size_t>(i)].displayName.c_str());
   }
-  std::printf("result: %d\n", result);
+  (void)std::printf("result: %d\n", result);
   return ExitStatus(result);
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
   CLI::App app{"zurobsl-cli: updates the firmware of the maker's instruments and digital "
                "sensors over a serial port"};
   app.require_subcommand(1);
@@ -227,4 +227,21 @@ int main(int argc, char** argv) {
     return RunImage(image);
   }
   return RunPorts(allPorts);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  // Nothing below throws by design; an allocation that fails still ends with
+  // a result line, so a script sees what happened.
+  try {
+    return Main(argc, argv);
+  } catch (const std::bad_alloc&) {
+    (void)std::fprintf(stderr, "zurobsl-cli: out of memory\n");
+    (void)std::printf("result: %d\n", kErrOutOfMemory);
+  } catch (const std::exception& error) {
+    (void)std::fprintf(stderr, "zurobsl-cli: %s\n", error.what());
+    (void)std::printf("result: %d\n", kErrNotUnderstood);
+  }
+  return 1;
 }
