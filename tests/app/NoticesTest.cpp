@@ -11,6 +11,7 @@
 #include "app/SensorImage.h"
 #include "app/TempFolder.h"
 #include "app/UpdateSequences.h"
+#include "firmware/FirmwareGenerator.h"
 
 namespace zuro {
 namespace {
@@ -209,6 +210,23 @@ TEST(SensorTargetTest, StartsForTheSkyra14WithItsOwnImage) {
   SelectSensorType(session, 7);
   EXPECT_TRUE(front.checkedItems.empty());
   EXPECT_EQ(session.versionFinderPath, "/versionfinder/WPT2-Firmware.txt");
+}
+
+TEST(SensorTargetTest, BuiltInImageIsTheGeneratedSensorFirmware) {
+  // The committed file is exactly what the generator makes for the digital
+  // sensor's layout, and the program carries exactly that file.
+  FirmwareLayout layout;
+  layout.identity = "K4E 3.70";
+  layout.programStart = 0x8000;
+  layout.programLength = 16384;
+  const std::string file = ReadFile(std::string(ZURO_SOURCE_DIR) + "/firmware/sensor-3.70.txt");
+  EXPECT_EQ(GenerateFirmwareTiTxt(layout), file);
+  FirmwareImage image;
+  ASSERT_EQ(ConvertTiTxt(file, image), TiTxtStatus::kConverted);
+  EXPECT_EQ(image.text, kBuiltInSensorImage.text);
+  EXPECT_EQ(image.vectors, kBuiltInSensorImage.vectors);
+  EXPECT_STREQ(kBuiltInSensorImage.name, "K4E 3.70");
+  EXPECT_EQ(kBuiltInSensorImage.kind, kSensorImageKind);
 }
 
 TEST(SensorTargetTest, FamilyCheck) {
