@@ -1,6 +1,8 @@
 // The instrument update sequence. Every stage shows its name, moves the bar
 // and tells the user in fixed words when it stops the update; the port passes
 // from the service object to the boot-loader host and back.
+#include <sys/stat.h>
+
 #include <string>
 
 #include "app/Notices.h"
@@ -115,6 +117,12 @@ Result CheckIdentity(UpdateSession& s) {
   return kDone;
 }
 
+/// A settings file stays behind only when an earlier update did not finish.
+bool SettingsFileLeftByEarlierRun(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+}
+
 /// Stage 13: every failure is told and the update goes on.
 void RestoreSettings(UpdateSession& s) {
   const RunOptions& options = s.Options();
@@ -202,7 +210,17 @@ Result RunInstrumentUpdate(UpdateSession& s) {
         }
       }
       const Result saved = service.ZPSaveInfo(options.settingsFileName);
-      if (saved < 0 && saved != kErrPartialSettings) {
+      if (saved == kErrProtoNoName && SettingsFileLeftByEarlierRun(options.settingsFileName)) {
+        // An update cut short after the information memory was erased brings
+        // the old firmware back with no settings at all. Its settings live on
+        // only in the file the interrupted run left: stopping here would leave
+        // the instrument unconfigured for good, so the update goes on and the
+        // restore stage takes them from that file.
+        s.Log().LogMessage(kLogFailures, s.Caption().c_str(),
+                           "Found an uninitialized %s; restoring the settings file left by an "
+                           "earlier run: %s",
+                           s.Name().c_str(), options.settingsFileName.c_str());
+      } else if (saved < 0 && saved != kErrPartialSettings) {
         Fail(s, SettingsRetrieveText(s), kSettingsError);
         return saved;
       }

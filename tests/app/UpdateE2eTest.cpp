@@ -301,6 +301,41 @@ TEST(Du70UpdateTest, PowerCutDuringUploadThenASecondRunRestoresFromTheFile) {
   EXPECT_FALSE(std::filesystem::exists(second.front.Options().settingsFileName));
 }
 
+TEST(Du70UpdateTest, PowerCutAfterTheSettingsEraseThenASecondRunRestoresFromTheFile) {
+  // The cut falls after the information memory is erased but before the flash
+  // is: the old firmware comes back with no settings. The second run finds an
+  // uninitialised instrument, and only the first run's file still knows its
+  // settings.
+  SimHarness sim({"--kind", "du70", "--version", "2.20", "--power-cut", "X:3"});
+  ASSERT_TRUE(sim.Ok()) << sim.Error();
+  TempFolder folder;
+  const sim::SettingsStore before = sim.WithDevice([](sim::SimDevice& d) { return d.Settings(); });
+  {
+    AppRun first(sim.Port(), folder.Path());
+    EXPECT_LT(first.session->StartUpdate().result, 0);
+    EXPECT_TRUE(std::filesystem::exists(first.front.Options().settingsFileName));
+  }
+  EXPECT_EQ(sim.WithDevice([](sim::SimDevice& d) { return d.Identity(); }), "DU70 2.20");
+
+  AppRun second(sim.Port(), folder.Path());
+  const UpdateOutcome outcome = second.session->StartUpdate();
+  ASSERT_EQ(outcome.result, 1) << ::testing::PrintToString(second.front.Captions());
+  EXPECT_TRUE(Contains(second.front.statuses, "Saving settings for this Du70..."));
+  EXPECT_EQ(sim.WithDevice([](sim::SimDevice& d) { return d.Identity(); }), "DU70 2.30");
+  ExpectSameSettings(sim, before);
+  EXPECT_FALSE(std::filesystem::exists(second.front.Options().settingsFileName));
+}
+
+TEST(Du70UpdateTest, UninitialisedInstrumentWithoutAnEarlierFileStops) {
+  SimHarness sim({"--kind", "du70", "--version", "2.20", "--factory"});
+  ASSERT_TRUE(sim.Ok()) << sim.Error();
+  TempFolder folder;
+  AppRun run(sim.Port(), folder.Path());
+  EXPECT_EQ(run.session->StartUpdate().result, -36);
+  EXPECT_EQ(run.front.Captions(), std::vector<std::string>{"Settings Error"});
+  EXPECT_EQ(sim.WithDevice([](sim::SimDevice& d) { return d.Identity(); }), "DU70 2.20");
+}
+
 TEST(Du70UpdateTest, ReconnectFailingThreeTimesIsAConnectionError) {
   // The new firmware takes far longer to start than the updater waits.
   SimHarness sim({"--kind", "du70", "--version", "2.20", "--restart-ms", "600000"});
