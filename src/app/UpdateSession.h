@@ -15,7 +15,8 @@
 #include "bsl/ZuroBSLHost.h"
 #include "core/ResultCodes.h"
 #include "log/ZuroLog.h"
-#include "service/KindTableInclude.h"
+#include "protocol/DeviceSettingsRecord.h"
+#include "service/DeviceKinds.h"
 #include "service/Zuro_protocol.h"
 
 namespace zuro {
