@@ -163,10 +163,15 @@ void TfrmMain::BuildWidgets() {
 
   Label1 = BoldLabel("Status:", this);
   statusText = new QLabel(this);
+  statusText->setObjectName("statusText");
+  // The status line has the window's whole width, so the longest stage and
+  // the success text with its seconds fit without cutting.
+  // The line is empty until the first run; its height is kept from the start
+  // so the fixed-size window does not squeeze when the first text arrives.
+  statusText->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+  statusText->setText(" ");
   statusText->setVisible(false);
   KeepSpaceWhenHidden(statusText);
-  statusText->setMinimumWidth(1);
-  statusText->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
   statusBar = new QProgressBar(this);
   statusBar->setRange(0, 100);
@@ -209,10 +214,8 @@ void TfrmMain::BuildWidgets() {
   top->addWidget(commLabel);
   top->addWidget(cbCommPort);
   top->addSpacing(6);
-  auto* status = new QHBoxLayout;
-  status->addWidget(Label1);
-  status->addWidget(statusText, 1);
-  top->addLayout(status);
+  top->addWidget(Label1);
+  top->addWidget(statusText);
   top->addWidget(statusBar);
   auto* serial = new QHBoxLayout;
   serial->addWidget(newSN);
@@ -372,7 +375,9 @@ void TfrmMain::FormShow() {
   // Fixed size: what the texts of this target need, at least the client
   // area the window was designed with.
   adjustSize();
-  setFixedSize(sizeHint().expandedTo(QSize(kClientWidth, kClientHeight)));
+  setFixedSize(sizeHint()
+                   .expandedTo(layout()->totalMinimumSize())
+                   .expandedTo(QSize(kClientWidth, kClientHeight)));
   if (const QScreen* screen = this->screen()) {
     move(screen->availableGeometry().center() - rect().center());
   }

@@ -82,7 +82,7 @@ int main(int argc, char* argv[]) {
   std::filesystem::create_directories(out.toStdString());
   const auto path = [&](const char* name) { return out + "/" + name + suffix + ".png"; };
 
-  zuro::test::SimHarness sim({"--kind", "du70", "--version", "2.20", "--pace", "--realtime-flash"});
+  zuro::test::SimHarness sim({"--kind", "du70", "--version", "2.20", "--realtime-flash"});
   if (!sim.Ok()) {
     std::fprintf(stderr, "gui_shots: no simulator: %s\n", sim.Error().c_str());
     return 1;
@@ -105,11 +105,20 @@ int main(int argc, char* argv[]) {
   camera.nextPath = path("about");
   window.About1->trigger();
 
+  // The update runs inside the Start timer, so the picture half-way is taken
+  // from a timer that fires in the update's own event pumping.
+  bool midTaken = false;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    if (!midTaken && window.Options().updateRunning && window.statusBar->value() >= 40) {
+      midTaken = true;
+      Save(&window, path("updating"));
+    }
+  });
+  watch.start(5);
   window.btnStart->click();
-  RunUntil([&] { return window.statusBar->value() >= 40; }, 120000);
-  RunUntil([] { return false; }, 100);
-  Save(&window, path("updating"));
-  RunUntil([&] { return !window.Options().updateRunning; }, 300000);
+  RunUntil([&] { return window.lastOutcome().result != 0; }, 300000);
+  watch.stop();
   RunUntil([] { return false; }, 200);
   Save(&window, path("done"));
   window.btnClose->click();

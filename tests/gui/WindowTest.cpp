@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
@@ -90,6 +91,14 @@ TEST_F(GuiTest, StartUpTextsNameTheDu70AndItsImage) {
   EXPECT_EQ(w->minimumSize(), w->maximumSize());
   EXPECT_GE(w->width(), kClientWidth);
   EXPECT_GE(w->height(), kClientHeight);
+  // Everything that appears later (the status line, the new serial number)
+  // has its room from the start: the fixed size never squeezes the window.
+  w->statusText->setText("Successfully updated firmware in 125 seconds.");
+  w->statusText->setVisible(true);
+  w->PromptforSerialNumber1->trigger();
+  QApplication::processEvents();
+  EXPECT_LE(w->layout()->totalMinimumSize().height(), w->height());
+  EXPECT_LE(w->statusText->sizeHint().width(), w->statusText->width());
 }
 
 TEST_F(GuiTest, SensorTargetStartsOnTypeAndFactoryShowsItsMenu) {
