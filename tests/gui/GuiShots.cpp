@@ -122,5 +122,16 @@ int main(int argc, char* argv[]) {
   RunUntil([] { return false; }, 200);
   Save(&window, path("done"));
   window.btnClose->click();
+
+  // The sensor target's longer names, in factory mode (no erase warning).
+  zuro::TfrmMainOptions sensorOptions;
+  sensorOptions.target = zuro::SensorTarget();
+  sensorOptions.arguments = {"-factory"};
+  sensorOptions.portSource = &ports;
+  zuro::TfrmMain sensorWindow(sensorOptions);
+  sensorWindow.show();
+  RunUntil([] { return false; }, 300);
+  Save(&sensorWindow, path("sensor"));
+  sensorWindow.btnClose->click();
   return 0;
 }

@@ -3,6 +3,7 @@
 // commands.
 #include <QAction>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "bsl/BuiltInImage.h"
 #include "bsl/ZuroBSLHost.h"
 #include "gui/HelpAbout.h"
 #include "tests/gui/GuiFixture.h"
@@ -134,6 +136,35 @@ TEST_F(GuiTest, SensorTargetStartsOnTypeAndFactoryShowsItsMenu) {
   EXPECT_EQ(factory->session()->sensorTypeCode, 122);
   EXPECT_EQ(Text(factory->userText1),
             "This utility updates " + factory->Options().targetName + " firmware to");
+}
+
+TEST_F(GuiTest, DamagedBuiltInImageIsToldAndTheWindowCloses) {
+  BuiltInImage damaged = *Du70Target().image;
+  damaged.textSum += 1; // the figures recorded at build time no longer match
+  UpdateTarget target = Du70Target();
+  target.image = &damaged;
+  auto w = Open({"-rep"}, target);
+  EXPECT_TRUE(w->timerConstructorErrors.isActive());
+  ASSERT_TRUE(RunUntil([&] { return !w->isVisible(); }, 5000));
+  ASSERT_EQ(boxes_.seen.size(), 1u);
+  EXPECT_EQ(boxes_.seen[0].caption, "Application Launch Error");
+  EXPECT_EQ(boxes_.seen[0].icon, QMessageBox::Critical);
+  EXPECT_EQ(boxes_.seen[0].text, "The internal firware file for this Du70 Firmware Updater is "
+                                 "corrupt.\n\nPlease restart this application and try again.");
+  EXPECT_NE(
+      ReadFile(w->Options().errorFileName).find("HostBSL class got an constructor error (-101)"),
+      std::string::npos);
+}
+
+TEST_F(GuiTest, EscapeIsTheCloseButtonAndOnlyWhenCloseIsEnabled) {
+  auto w = Open({"-rep"});
+  w->btnClose->setEnabled(false);
+  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QApplication::sendEvent(w.get(), &escape);
+  EXPECT_TRUE(w->isVisible());
+  w->btnClose->setEnabled(true);
+  QApplication::sendEvent(w.get(), &escape);
+  EXPECT_FALSE(w->isVisible());
 }
 
 // --- Remembered options ------------------------------------------------------------
