@@ -24,11 +24,20 @@ constexpr std::int64_t kSecondsPerDay = 86400;
 constexpr std::int64_t kMaxZuroSeconds = 0xFFFFFFFFLL;
 constexpr int kMaxTrait = 255;
 constexpr SimTime kRadioLogoutQuietUs = 1000 * kUsPerMs; ///< deaf after a radio logout
-/// The Hygrant 4 config word minus the serial number's character sum.
-constexpr long long kHg4ConfigBase = 5000;
+/// A serial-sum setting (the Hygrant 4 family's config word) minus the
+/// serial number's character sum.
+constexpr long long kSerialSumBase = 5000;
 
 // Link speeds by the code of "set -baud".
 constexpr std::uint32_t kBaudByCode[] = {9600, 19200, 38400, 57600, 115200, 230400, 460800};
+
+/// Which record list a record word ("eqn", "user") names: kNoRecords for none.
+std::uint8_t RecordListOf(const std::string& word) {
+  if (word == "eqn") {
+    return kEquationRecords;
+  }
+  return word == "user" ? kUserRecords : kNoRecords;
+}
 
 bool IsCellularKey(const std::string& key) {
   return key == "apn" || key == "user" || key == "passwd" || key == "authkey" || key == "host" ||
@@ -200,6 +209,10 @@ bool Instrument::Allowed(const std::string& key, bool setting) const {
   return !setting && (key == "ver" || key == "batt");
 }
 
+bool Instrument::KeepsRecords(const std::string& word) const {
+  return (profile_.records & RecordListOf(word)) != 0;
+}
+
 bool Instrument::SettingSupported(const std::string& key) const {
   const SettingSpec* spec = device_.Settings().Spec(key);
   if (spec == nullptr) {
@@ -211,6 +224,11 @@ bool Instrument::SettingSupported(const std::string& key) const {
   }
   if (IsCellularKey(key) && !profile_.cellular) {
     return false;
+  }
+  for (const VersionGate& gate : profile_.gates) {
+    if (key == gate.key && version_ < gate.fromVersion) {
+      return false;
+    }
   }
   return true;
 }
@@ -247,7 +265,8 @@ void Instrument::Execute(const std::string& line, SimTime now, LineOutput& out) 
     Get(c, now, out);
   } else if (c.word == "set" && !c.option.empty()) {
     Set(c, now, out);
-  } else if (c.word == "reset" && profile_.records && (c.option == "eqn" || c.option == "users")) {
+  } else if (c.word == "reset" && (c.option == "eqn" || c.option == "users") &&
+             KeepsRecords(c.option == "eqn" ? "eqn" : "user")) {
     if (!Allowed(c.option, true)) {
       Status(out, kError);
       return;
@@ -443,15 +462,16 @@ void Instrument::Set(const Command& c, SimTime now, LineOutput& out) {
     Status(out, kUnsupported);
     return;
   }
-  if (key == "config" && std::string_view(profile_.code) == "HG4") {
-    // The Hygrant 4's config word carries the sum of its serial number's
-    // characters; a word that does not match the serial number is refused.
+  if (device_.Settings().Spec(key)->type == SettingType::kSerialSum) {
+    // The Hygrant 4 family's config word carries the sum of the serial
+    // number's characters; a word that does not match the serial number is
+    // refused, so a changed serial number needs its config word corrected.
     long long config = 0;
     long long sum = 0;
     for (const char ch : device_.Settings().Get("sn").value_or("")) {
       sum += static_cast<unsigned char>(ch);
     }
-    if (!ParseInt(c.rest, 0, 0xFFFFFFFFLL, config) || config - sum != kHg4ConfigBase) {
+    if (!ParseInt(c.rest, 0, 0xFFFFFFFFLL, config) || config - sum != kSerialSumBase) {
       Status(out, kError);
       return;
     }
@@ -537,7 +557,7 @@ bool Instrument::GetRecord(const Command& c, LineOutput& out) {
     }
     return true;
   }
-  if ((c.option == "eqn" || c.option == "user") && profile_.records) {
+  if (KeepsRecords(c.option)) {
     const auto& list = c.option == "eqn" ? s.Equations() : s.Users();
     if (c.rest.empty()) {
       Value(out, std::to_string(list.size()));
@@ -556,7 +576,7 @@ bool Instrument::GetRecord(const Command& c, LineOutput& out) {
 
 bool Instrument::SetRecord(const Command& c, LineOutput& out) {
   const bool cal = c.option == "cal" && profile_.calSlots;
-  const bool record = (c.option == "eqn" || c.option == "user") && profile_.records;
+  const bool record = KeepsRecords(c.option);
   if (!cal && !record) {
     return false;
   }

@@ -57,6 +57,8 @@ private:
   void Accepted(LineOutput& out);
   bool Allowed(const std::string& key, bool setting) const;
   bool SettingSupported(const std::string& key) const;
+  /// True when the firmware keeps the record list that `word` ("eqn", "user") names.
+  bool KeepsRecords(const std::string& word) const;
   std::string Name() const;
   int AdcChannels() const;
   void Store();

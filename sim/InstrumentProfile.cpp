@@ -12,8 +12,10 @@ using T = SettingType;
 
 // Settings of the Du70 family of loggers (qT7 and KVL share them): name,
 // identity, measurement and location settings, calibration and the cellular
-// modem. The configured column is the device as a customer set it up.
-std::vector<SettingSpec> LoggerSettings(bool cellular) {
+// modem. The configured column is the device as a customer set it up. The
+// build text comes with the firmware, so an erased device reports it too.
+// The qT7's radio runs in one mode only.
+std::vector<SettingSpec> LoggerSettings(bool cellular, bool fixedRadioMode) {
   std::vector<SettingSpec> s = {
       {"i", T::kText, 8, 0, "", "NODE1"},
       {"sn", T::kText, 15, 0, "", "DU7010442"},
@@ -30,8 +32,9 @@ std::vector<SettingSpec> LoggerSettings(bool cellular) {
       {"adc30", T::kAdcCal, 0, kCapAdc, "", "10 1 20 2 30 3 40 4 50 5 165"},
       {"adc15", T::kAdcCal, 0, kCapAdc, "", "11 2 21 3 31 4 41 5 51 6 175"},
       {"data", T::kNumber, 0, kCapData, "0", "3"},
-      {"build", T::kText, 16, kCapBuild, "", "B2041"},
-      {"r", T::kNumber, 0, kCapRmode, "0", "2"},
+      {"build", T::kText, 16, kCapBuild, "B2041", "B2041"},
+      fixedRadioMode ? SettingSpec{"r", T::kFixed, 0, kCapRmode, "16", "16"}
+                     : SettingSpec{"r", T::kNumber, 0, kCapRmode, "0", "2"},
       // 255 minus the fitted options: 1 radio module, 8 cellular modem.
       {"trait", T::kNumber, 0, kCapTraitRead, "255", "255"},
   };
@@ -66,7 +69,8 @@ std::vector<SettingSpec> TrellisbaseSettings() {
       {"i", T::kText, 8, 0, "", "BASE3"},
       {"sn", T::kText, 15, 0, "", "ZS000512"},
       {"data", T::kNumber, 0, kCapData, "0", "2"},
-      {"trait", T::kNumber, 0, kCapTraitRead, "255", "254"},
+      // Its radio module is built in: the trait always says so (255 minus 1).
+      {"trait", T::kNumber, 0, kCapTraitRead, "254", "254"},
   };
 }
 
@@ -81,10 +85,11 @@ std::vector<SettingSpec> OldLq7Settings() {
 
 std::vector<SettingSpec> Hg4Settings() {
   return {
-      {"i", T::kText, 8, 0, "", "HG4LAB"},
+      // Left unnamed: its settings snapshot carries no name to restore.
+      {"i", T::kText, 8, 0, "", ""},
       {"sn", T::kText, 15, 0, "", "AB"},
       // The config word carries a checksum of the serial number; see the model.
-      {"config", T::kNumber, 0, 0, "5000", "5131"},
+      {"config", T::kSerialSum, 0, 0, "5000", "5131"},
       {"tadj", T::kText, 256, 0, "", "0.25"},
       {"hadj", T::kText, 256, 0, "", "-1.5"},
       {"tau", T::kNumber, 0, 0, "0", "30"},
@@ -112,7 +117,7 @@ std::vector<SettingSpec> VcdSettings() {
 
 std::vector<SettingSpec> Qx20Settings() {
   return {
-      {"i", T::kText, 8, 0, "", "QX20A"},
+      {"i", T::kText, 8, 0, "", ""}, // unnamed, as the HG4
       {"sn", T::kText, 15, 0, "", "QX20-7781"},
       {"loc", T::kText, 256, 0, "", "Greenhouse 2, bench 4"},
       {"x", T::kText, 16, 0, "", "CH4"},
@@ -125,38 +130,151 @@ std::vector<SettingSpec> Qx20Settings() {
 
 std::vector<SettingSpec> Tq8Settings() {
   return {
-      {"i", T::kText, 8, 0, "", "TQ8"},        {"sn", T::kText, 15, 0, "", "TQ8P-1203"},
+      {"i", T::kText, 8, 0, "", ""},           {"sn", T::kText, 15, 0, "", "TQ8P-1203"},
       {"contr", T::kNumber, 0, 0, "50", "55"}, {"units", T::kNumber, 0, 0, "0", "1"},
       {"adc", T::kText, 16, 0, "", "0.998"},   {"sample", T::kText, 256, 0, "", "10 s avg"},
   };
 }
 
+// The single-setting instruments below keep exactly what their settings
+// snapshot collects; the configured column is a device set up in the field.
+
+std::vector<SettingSpec> HygrantLiteSettings() {
+  return {
+      {"sn", T::kText, 15, 0, "", "HL0532"},
+      {"lang", T::kNumber, 0, 0, "0", "2"},
+      {"contr", T::kNumber, 0, 0, "50", "44"},
+      {"fvals", T::kText, 256, 0, "", "0.0 25.0 50.0"},
+      {"uvals", T::kText, 256, 0, "", "0.2 25.1 49.7"},
+      {"hadj", T::kText, 256, 0, "", "-0.8"},
+      {"tau", T::kNumber, 0, 0, "0", "20"},
+  };
+}
+
+std::vector<SettingSpec> StomatrixSettings() {
+  return {
+      {"sn", T::kText, 15, 0, "", "VH2024118"},
+      {"contr", T::kNumber, 0, 0, "50", "58"},
+      {"fvals", T::kText, 256, 0, "", "1.02 0.98 1.00"},
+      {"units", T::kNumber, 0, 0, "0", "2"},
+  };
+}
+
+std::vector<SettingSpec> HygrsorbSettings() {
+  return {
+      {"sn", T::kText, 15, 0, "", "HSIG0311"},    {"adccal", T::kText, 63, 0, "", "1.0034 -0.0021"},
+      {"wtoffset", T::kText, 63, 0, "", "0.015"}, {"wtfactory", T::kText, 63, 0, "", "0.9985"},
+      {"p1offset", T::kText, 63, 0, "", "-0.42"}, {"sys", T::kText, 256, 0, "", "IG2 50Hz"},
+      {"auto", T::kText, 63, 0, "", "600"},
+  };
+}
+
+std::vector<SettingSpec> Series3Settings() {
+  return {
+      {"adccal", T::kText, 63, 0, "", "0.9991 0.0007"},
+      {"config", T::kText, 64, 0, "", "Q3B-RH2"},
+  };
+}
+
+// The KWM keeps its calibration points as "-p" (factory) and "-pv" (user)
+// values, its calibration preferences as "-c76", and user records.
+std::vector<SettingSpec> KwmSettings() {
+  return {
+      {"sn", T::kText, 15, 0, "", "KWM0077"},         {"config", T::kText, 64, 0, "", "K2"},
+      {"tadj", T::kText, 256, 0, "", "0.10"},         {"p", T::kText, 256, 0, "", "12.0 24.5 36.0"},
+      {"pv", T::kText, 256, 0, "", "11.8 24.6 36.3"}, {"c76", T::kText, 256, 0, "", "1 0 1 1"},
+  };
+}
+
+std::vector<SettingSpec> SerialAndConfigSettings(const char* serial, const char* config) {
+  return {
+      {"sn", T::kText, 15, 0, "", serial},
+      {"config", T::kText, 64, 0, "", config},
+  };
+}
+
+// The Hygrant 4 TDL: the Hygrant 4's config word and adjustments, and the
+// laser's pressures, line width, temperature and current.
+std::vector<SettingSpec> Hg4TdlSettings() {
+  return {
+      {"sn", T::kText, 15, 0, "", "TD7"},       {"config", T::kSerialSum, 0, 0, "5000", "5207"},
+      {"tadj", T::kText, 256, 0, "", "0.30"},   {"hadj", T::kText, 256, 0, "", "-0.75"},
+      {"tau", T::kNumber, 0, 0, "0", "15"},     {"p0", T::kText, 63, 0, "", "101.3"},
+      {"p3", T::kText, 63, 0, "", "0.85"},      {"p5", T::kText, 63, 0, "", "1.20"},
+      {"lwidth", T::kText, 63, 0, "", "0.062"}, {"ltemp", T::kText, 63, 0, "", "25.0"},
+      {"current", T::kText, 63, 0, "", "41.5"}, {"p1", T::kText, 63, 0, "", "99.7"},
+  };
+}
+
+// The PERMIX keeps its units as text and its factory points as "-p".
+std::vector<SettingSpec> PermixSettings() {
+  return {
+      {"sn", T::kText, 15, 0, "", "RWZ1209"},
+      {"usage", T::kText, 256, 0, "", "irrigation block 7"},
+      {"contr", T::kNumber, 0, 0, "50", "60"},
+      {"tadj", T::kText, 256, 0, "", "-0.20"},
+      {"p", T::kText, 256, 0, "", "0.0 0.5 1.0"},
+      {"units", T::kText, 256, 0, "", "kPa"},
+  };
+}
+
+std::vector<SettingSpec> FlowDrivSettings() {
+  return {
+      {"sn", T::kText, 15, 0, "", "FD0009"},
+  };
+}
+
 std::vector<InstrumentProfile> MakeProfiles() {
   using S = FirmwareStyle;
+  constexpr std::uint8_t kNone = kNoRecords;
   std::vector<InstrumentProfile> p;
+  // clang-format off
   //                name   kind code  version style fam baud clock data login radio cell rec cal
   p.push_back({"du70", 3, "DU70", "2.20", S::kLogger, kFamilyDu70, true, true, true, false, false,
-               true, false, false, "OK", LoggerSettings(true)});
+               true, kNone, false, "OK", LoggerSettings(true, false), {}});
   p.push_back({"qt7", 18, "QT7", "1.40", S::kLogger, kFamilyQt7, true, true, true, false, false,
-               false, false, false, "OK", LoggerSettings(false)});
+               false, kNone, false, "OK", LoggerSettings(false, true), {}});
   p.push_back({"kvl", 19, "KVL", "1.12", S::kLogger, kFamilyKvl, true, true, true, false, false,
-               false, false, false, "OK", LoggerSettings(false)});
+               false, kNone, false, "OK", LoggerSettings(false, false), {}});
   p.push_back({"lq7b", 2, "LQ7B", "2.04", S::kLogger, kFamilyLq7b, false, true, true, false, false,
-               false, false, false, "OK", Lq7bSettings()});
+               false, kNone, false, "OK", Lq7bSettings(), {}});
   p.push_back({"trellisbase", 4, "ZS", "1.12", S::kLogger, kFamilyTrellisbase, true, false, true,
-               false, true, false, false, false, "OK", TrellisbaseSettings()});
+               false, true, false, kNone, false, "OK", TrellisbaseSettings(), {}});
   p.push_back({"lq7", 1, "LQ7", "1.20", S::kOldLogger, kFamilyLq7, false, true, true, false, false,
-               false, false, false, "OK", OldLq7Settings()});
+               false, kNone, false, "OK", OldLq7Settings(), {}});
+  // The user calibration points came with firmware 2.05.
   p.push_back({"hg4", 15, "HG4", "2.05", S::kInstrument, 0, true, true, true, true, false, false,
-               true, false, "7035", Hg4Settings()});
+               kBothRecords, false, "7035", Hg4Settings(), {{"pvuser", 205}}});
   p.push_back({"vantorix", 14, "VX", "1.23", S::kInstrument, 0, true, true, true, false, false,
-               false, false, true, "OK", VantorixSettings()});
+               false, kNone, true, "OK", VantorixSettings(), {}});
   p.push_back({"vcd", 13, "VCD", "1.05", S::kInstrument, 0, true, false, false, false, false, false,
-               false, false, "OK", VcdSettings()});
+               kNone, false, "OK", VcdSettings(), {}});
+  // Serial number, contrast and config word came with firmware 2.00.
   p.push_back({"qx20", 8, "QX20", "2.01", S::kInstrument, 0, true, true, true, false, false, false,
-               false, false, "OK", Qx20Settings()});
+               kNone, false, "OK", Qx20Settings(), {{"sn", 200}, {"contr", 200}, {"config", 200}}});
   p.push_back({"tq8", 7, "TQ", "1.31", S::kInstrument, 0, true, true, true, false, false, false,
-               false, false, "OK", Tq8Settings()});
+               kNone, false, "OK", Tq8Settings(), {}});
+  p.push_back({"hlite", 6, "HLITE", "1.24", S::kInstrument, 0, true, false, false, true, false,
+               false, kNone, false, "7035", HygrantLiteSettings(), {}});
+  p.push_back({"vh", 9, "VH", "1.12", S::kInstrument, 0, true, true, true, false, false, false,
+               kNone, false, "OK", StomatrixSettings(), {}});
+  p.push_back({"hsig", 11, "HSIG", "1.07", S::kInstrument, 0, true, true, true, false, false, false,
+               kNone, false, "OK", HygrsorbSettings(), {}});
+  p.push_back({"q3b", 12, "Q3B", "3.62", S::kInstrument, 0, true, false, false, true, false, false,
+               kNone, false, "7035", Series3Settings(), {}});
+  p.push_back({"kwm", 16, "KWM", "1.30", S::kInstrument, 0, true, true, true, false, false, false,
+               kUserRecords, false, "OK", KwmSettings(), {}});
+  p.push_back({"wq7c", 17, "WQ7C", "1.03", S::kInstrument, 0, true, false, false, true, false,
+               false, kNone, false, "OK", SerialAndConfigSettings("WQ7C-2210", "F1 T30"), {}});
+  p.push_back({"zuv", 20, "ZUV", "1.15", S::kInstrument, 0, true, false, false, true, false, false,
+               kNone, false, "7035", SerialAndConfigSettings("ZUV00412", "PRE-2"), {}});
+  p.push_back({"hg4tdl", 22, "HG4TDL", "2.10", S::kInstrument, 0, true, true, true, false, false,
+               false, kBothRecords, false, "OK", Hg4TdlSettings(), {}});
+  p.push_back({"rwz", 23, "RWZ", "1.41", S::kInstrument, 0, true, true, true, false, false, false,
+               kNone, false, "OK", PermixSettings(), {}});
+  p.push_back({"flowdriv", 24, "FLOWDRIV", "1.02", S::kInstrument, 0, true, false, false, false,
+               false, false, kNone, false, "OK", FlowDrivSettings(), {}});
+  // clang-format on
   return p;
 }
 
@@ -190,10 +308,11 @@ const InstrumentProfile* ProfileByCode(std::string_view code) {
 }
 
 const InstrumentProfile& UnknownProfile() {
-  static const InstrumentProfile unknown{"unknown", 0,     "XYZ", "1.00", FirmwareStyle::kUnknown,
-                                         0,         false, false, false,  false,
-                                         false,     false, false, false,  "OK",
-                                         {}};
+  static const InstrumentProfile unknown{
+      "unknown", 0,     "XYZ",      "1.00", FirmwareStyle::kUnknown,
+      0,         false, false,      false,  false,
+      false,     false, kNoRecords, false,  "OK",
+      {},        {}};
   return unknown;
 }
 

@@ -28,6 +28,8 @@ enum class SettingType {
   kAdcCal,     ///< slope/offset pairs and their checksum
   kCoordinate, ///< degrees as a decimal fraction, or empty
   kHexKey,     ///< exactly 32 hexadecimal digits (or empty)
+  kFixed,      ///< fixed by the hardware: answers its factory value, takes only that value
+  kSerialSum,  ///< a number that carries the serial number's character sum (see the model)
 };
 
 /// One setting the firmware keeps in its information memory.
@@ -39,6 +41,18 @@ struct SettingSpec {
   const char* factory;      ///< value after the information memory was erased
   const char* configured;   ///< value of the device the simulator starts as
 };
+
+/// A setting that firmware older than `fromVersion` does not offer.
+struct VersionGate {
+  const char* key;
+  int fromVersion; ///< major*100+minor*10+sub
+};
+
+/// Record lists a firmware keeps (equation and user records).
+constexpr std::uint8_t kNoRecords = 0;
+constexpr std::uint8_t kEquationRecords = 0x1;
+constexpr std::uint8_t kUserRecords = 0x2;
+constexpr std::uint8_t kBothRecords = kEquationRecords | kUserRecords;
 
 struct InstrumentProfile {
   const char* simName; ///< the --kind word
@@ -53,10 +67,11 @@ struct InstrumentProfile {
   bool logInFirst;         ///< settings need the access-code login
   bool radioBuiltIn;       ///< a radio module is always fitted
   bool cellular;           ///< a cellular modem is fitted (loggers of the Du70 family)
-  bool records;            ///< keeps equation and user records
+  std::uint8_t records;    ///< record lists it keeps (kEquationRecords, kUserRecords)
   bool calSlots;           ///< keeps numbered calibration records ("-cal N")
   const char* loginAnswer; ///< access-code login answer word ("OK" or a code)
   std::vector<SettingSpec> settings;
+  std::vector<VersionGate> gates; ///< settings that came with later firmware versions
 };
 
 /// Every profile the simulator offers, in --help order.

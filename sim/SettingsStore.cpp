@@ -150,7 +150,15 @@ std::optional<std::string> NormaliseSetting(const SettingSpec& spec, std::string
       return std::nullopt;
     }
     return std::string(value);
-  case SettingType::kNumber: {
+  case SettingType::kFixed: {
+    const auto words = Words(value);
+    if (words.size() != 1 || words[0] != spec.factory) {
+      return std::nullopt;
+    }
+    return words[0];
+  }
+  case SettingType::kNumber:
+  case SettingType::kSerialSum: {
     long v = 0;
     const auto words = Words(value);
     if (words.size() != 1 || !ParseLong(words[0], v)) {
@@ -227,8 +235,10 @@ void SettingsStore::Reset(const InstrumentProfile& profile, bool configured) {
     const auto cals = ConfiguredCalibrations();
     std::copy(cals.begin(), cals.end(), cal_.begin());
   }
-  if (configured && profile.records) {
+  if (configured && (profile.records & kEquationRecords) != 0) {
     equations_ = ConfiguredEquations();
+  }
+  if (configured && (profile.records & kUserRecords) != 0) {
     users_ = ConfiguredUsers();
   }
 }

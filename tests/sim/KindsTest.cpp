@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <map>
+#include <string>
+#include <vector>
 
 #include "sim/SimTestSupport.h"
 
@@ -13,10 +16,17 @@ TEST(SimKinds, EveryKindReportsItsIdentityAndLayout) {
     const char* identity;
     std::uint32_t bootLoaderBaud;
   } cases[] = {
-      {"du70", "DU70 2.20", 9600},    {"qt7", "QT7 1.40", 9600},        {"kvl", "KVL 1.12", 9600},
-      {"lq7b", "LQ7B 2.04", 9600},    {"trellisbase", "ZS 1.12", 9600}, {"hg4", "HG4 2.05", 57600},
-      {"vantorix", "VX 1.23", 57600}, {"vcd", "VCD 1.05", 9600},        {"qx20", "QX20 2.01", 9600},
-      {"tq8", "TQ 1.31", 9600},       {"unknown", "XYZ 1.00", 9600},
+      {"du70", "DU70 2.20", 9600},      {"qt7", "QT7 1.40", 9600},
+      {"kvl", "KVL 1.12", 9600},        {"lq7b", "LQ7B 2.04", 9600},
+      {"trellisbase", "ZS 1.12", 9600}, {"hg4", "HG4 2.05", 57600},
+      {"vantorix", "VX 1.23", 57600},   {"vcd", "VCD 1.05", 9600},
+      {"qx20", "QX20 2.01", 9600},      {"tq8", "TQ 1.31", 9600},
+      {"hlite", "HLITE 1.24", 9600},    {"vh", "VH 1.12", 9600},
+      {"hsig", "HSIG 1.07", 9600},      {"q3b", "Q3B 3.62", 9600},
+      {"kwm", "KWM 1.30", 57600},       {"wq7c", "WQ7C 1.03", 9600},
+      {"zuv", "ZUV 1.15", 9600},        {"hg4tdl", "HG4TDL 2.10", 57600},
+      {"rwz", "RWZ 1.41", 57600},       {"flowdriv", "FLOWDRIV 1.02", 9600},
+      {"unknown", "XYZ 1.00", 9600},
   };
   for (const auto& c : cases) {
     SimFixture sim(c.kind);
@@ -130,6 +140,139 @@ TEST(SimKinds, SingleSettingInstrumentsServeTheirSettings) {
   EXPECT_EQ(vcd.Ex("get -t\r"), "\rUnsupported\r>");
 }
 
+/// Cuts the power and waits until the firmware listens again.
+void Restart(SimFixture& sim) {
+  sim.Device().PowerCut(sim.Line().Now());
+  sim.Line().RunFor(3000 * kUsPerMs);
+}
+
+/// Erases the information memory, then restarts.
+void EraseInfoAndRestart(SimFixture& sim) {
+  const MemoryLayout& layout = sim.Device().Layout();
+  for (std::uint32_t s = 0; s < layout.infoSegments; ++s) {
+    sim.Device().FlashMemory().EraseSegment(layout.infoStart + s * layout.infoSegmentSize);
+  }
+  Restart(sim);
+}
+
+std::string LogIn(SimFixture& sim, const InstrumentProfile& profile) {
+  return profile.logInFirst ? sim.Ex("login *2293\r") : std::string();
+}
+
+// Every setting of every single-setting instrument reads back what was set,
+// survives a power cut, and is gone (factory value) once the information
+// memory is erased.
+TEST(SimKinds, SingleSettingsLiveInInformationMemory) {
+  for (const InstrumentProfile& profile : AllProfiles()) {
+    if (profile.style != FirmwareStyle::kInstrument) {
+      continue;
+    }
+    SimFixture sim(profile.simName);
+    if (profile.logInFirst) {
+      EXPECT_EQ(sim.Ex("get -sn\r"), "\rERROR\r>") << profile.simName;
+      EXPECT_EQ(LogIn(sim, profile), StrFormat("\r%s\r>", profile.loginAnswer));
+    }
+    std::map<std::string, std::string> changed;
+    for (const SettingSpec& spec : profile.settings) {
+      const std::string get = StrFormat("get -%s\r", spec.key);
+      EXPECT_EQ(sim.Ex(get), StrFormat("\r\n%s\r>", spec.configured))
+          << profile.simName << " " << spec.key;
+      if (spec.type == SettingType::kText || spec.type == SettingType::kNumber) {
+        const std::string value = spec.type == SettingType::kText ? "Z9" : "7";
+        EXPECT_EQ(sim.Ex(StrFormat("set -%s %s\r", spec.key, value.c_str())), "\rOK\r>")
+            << profile.simName << " " << spec.key;
+        changed[spec.key] = value;
+      }
+    }
+    Restart(sim);
+    LogIn(sim, profile);
+    for (const auto& [key, value] : changed) {
+      EXPECT_EQ(sim.Ex("get -" + key + "\r"), "\r\n" + value + "\r>") << profile.simName << key;
+    }
+    EraseInfoAndRestart(sim);
+    LogIn(sim, profile);
+    for (const SettingSpec& spec : profile.settings) {
+      EXPECT_EQ(sim.Ex(StrFormat("get -%s\r", spec.key)), StrFormat("\r\n%s\r>", spec.factory))
+          << profile.simName << " " << spec.key;
+    }
+  }
+}
+
+TEST(SimKinds, NewerFirmwareOffersTheSettingsItsVersionAdded) {
+  DeviceConfig config;
+  config.version = "1.99";
+  SimFixture oldQx20("qx20", config);
+  EXPECT_EQ(oldQx20.Ex("get -sn\r"), "\rUnsupported\r>");
+  EXPECT_EQ(oldQx20.Ex("set -config A2\r"), "\rUnsupported\r>");
+  EXPECT_EQ(oldQx20.Ex("get -loc\r"), "\r\nGreenhouse 2, bench 4\r>");
+  EXPECT_EQ(SimFixture("qx20").Ex("get -sn\r"), "\r\nQX20-7781\r>");
+
+  config.version = "2.04";
+  SimFixture oldHg4("hg4", config);
+  oldHg4.Ex("login *2293\r");
+  EXPECT_EQ(oldHg4.Ex("get -pvuser\r"), "\rUnsupported\r>");
+  EXPECT_EQ(oldHg4.Ex("get -tau\r"), "\r\n30\r>");
+}
+
+TEST(SimKinds, FixedValuesStayThroughAnInfoErase) {
+  SimFixture qt7("qt7");
+  EXPECT_EQ(qt7.Ex("get -r\r"), "\r16\r>");
+  EXPECT_EQ(qt7.Ex("set -r 2\r"), "\rERROR\r>"); // its radio has one mode
+  EXPECT_EQ(qt7.Ex("set -r 16\r"), "\rOK\r>");
+  EraseInfoAndRestart(qt7);
+  EXPECT_EQ(qt7.Ex("get -r\r"), "\r16\r>");
+  EXPECT_EQ(qt7.Ex("get -i\r"), "\r\r>");
+
+  SimFixture du70("du70");
+  EraseInfoAndRestart(du70);
+  EXPECT_EQ(du70.Ex("get -build\r"), "\rB2041\r>"); // comes with the firmware
+
+  // The Trellisbase does not answer its trait, but keeps it: its radio is always there.
+  SimFixture base("trellisbase");
+  EraseInfoAndRestart(base);
+  EXPECT_EQ(base.Device().Settings().Get("trait"), "254");
+}
+
+TEST(SimKinds, Hygrant4TdlGuardsItsConfigWordAndKeepsBothRecordLists) {
+  SimFixture sim("hg4tdl");
+  EXPECT_EQ(sim.Ex("get -config\r"), "\r\n5207\r>"); // 5000 + 'T' + 'D' + '7'
+  EXPECT_EQ(sim.Ex("set -sn TD8\r"), "\rOK\r>");
+  EXPECT_EQ(sim.Ex("set -config 5207\r"), "\rERROR\r>");
+  EXPECT_EQ(sim.Ex("set -config 5208\r"), "\rOK\r>");
+  EXPECT_EQ(sim.Ex("get -eqn\r"), "\r\n3\r>");
+  EXPECT_EQ(sim.Ex("get -user\r"), "\r\n3\r>");
+  EXPECT_EQ(sim.Ex("get -cal 0\r"), "\rUnsupported\r>");
+  EXPECT_EQ(sim.Ex("yes\r"), "\rOK\r>");
+}
+
+TEST(SimKinds, KwmKeepsUserRecordsOnly) {
+  SimFixture sim("kwm");
+  EXPECT_EQ(sim.Ex("get -user\r"), "\r\n3\r>");
+  EXPECT_EQ(sim.Ex("get -eqn\r"), "\rUnsupported\r>");
+  EXPECT_EQ(sim.Ex("set -eqn 0 TEMP_C 1 0\r"), "\rUnsupported\r>");
+  EXPECT_EQ(sim.Ex("reset -eqn\r"), "\r?\r>");
+  EXPECT_EQ(sim.Ex("reset -users\r"), "\rOK\r>");
+  EXPECT_EQ(sim.Ex("get -user\r"), "\r\n0\r>");
+  EXPECT_EQ(sim.Ex("set -user 0 QQ==\r"), "\rOK\r>");
+  EraseInfoAndRestart(sim);
+  EXPECT_EQ(sim.Ex("get -user\r"), "\r\n0\r>");
+  EXPECT_EQ(sim.Ex("get -pv\r"), "\r\n\r>");
+}
+
+TEST(SimKinds, InstrumentsWithoutClockOrDataSayWhatTheyLack) {
+  for (const char* kind : {"hlite", "q3b", "wq7c", "zuv", "flowdriv"}) {
+    SimFixture sim(kind);
+    sim.Ex("login *2293\r");
+    EXPECT_EQ(sim.Ex("get -t\r"), "\rUnsupported\r>") << kind;
+    EXPECT_EQ(sim.Ex("yes\r"), "\r?\r>") << kind;
+    EXPECT_EQ(sim.Ex("get -batt\r"), "\r\n87\r>") << kind;
+  }
+  SimFixture vh("vh");
+  EXPECT_EQ(vh.Ex("set -units kPa\r"), "\rERROR\r>"); // a number on this instrument
+  SimFixture rwz("rwz");
+  EXPECT_EQ(rwz.Ex("set -units mbar\r"), "\rOK\r>"); // a text on this one
+}
+
 TEST(SimKinds, UnknownDeviceAnswersItsIdentityAndLittleElse) {
   SimFixture sim("unknown");
   EXPECT_EQ(sim.Ex("get -batt\r"), "\r87\r>");
@@ -171,9 +314,13 @@ TEST(SimKinds, RandomLinesNeverCrashOrCorruptAnyKind) {
     state = state * 1664525u + 1013904223u;
     return state >> 8;
   };
-  for (const char* kind : {"du70", "qt7", "kvl", "lq7b", "trellisbase", "lq7", "hg4", "vantorix",
-                           "vcd", "qx20", "tq8", "unknown"}) {
-    SimFixture sim(kind);
+  std::vector<std::string> kinds;
+  for (const InstrumentProfile& p : AllProfiles()) {
+    kinds.push_back(p.simName);
+  }
+  kinds.push_back(UnknownProfile().simName);
+  for (const std::string& kind : kinds) {
+    SimFixture sim(kind.c_str());
     sim.Ex("login *2293\r");
     for (int i = 0; i < 300; ++i) {
       std::string line = std::string(words[next() % 9]) + " " + options[next() % 16];
@@ -201,7 +348,7 @@ TEST(SimKinds, RandomLinesNeverCrashOrCorruptAnyKind) {
         EXPECT_LE(value.size(), spec->maxLength) << kind << " " << key;
       }
     }
-    const bool old = std::string(kind) == "lq7"; // early firmware tells only through "show"
+    const bool old = kind == "lq7"; // early firmware tells only through "show"
     EXPECT_NE(
         sim.Ex(old ? "show\r" : "get -ver\r").find(old ? "Version: 1.20" : sim.Device().Identity()),
         std::string::npos)

@@ -121,6 +121,24 @@ TEST(SimOptions, RefusesWhatDoesNotRead) {
   }
 }
 
+TEST(SimOptions, EveryInstrumentKindIsOfferedAndListed) {
+  const std::string help = SimHelpText();
+  for (const char* kind :
+       {"hlite", "vh", "hsig", "q3b", "kwm", "wq7c", "zuv", "hg4tdl", "rwz", "flowdriv"}) {
+    SimConfig c;
+    std::string error;
+    ASSERT_TRUE(ParseSimOptions({"--kind", kind}, c, error)) << kind << ": " << error;
+    ASSERT_NE(c.device.profile, nullptr);
+    EXPECT_EQ(c.device.profile, ProfileByName(kind));
+    const std::string line =
+        StrFormat("%s %s", c.device.profile->code, c.device.profile->defaultVersion);
+    EXPECT_NE(help.find(line), std::string::npos) << line;
+    std::unique_ptr<SimLine> simLine = MakeLine(c, error);
+    ASSERT_NE(simLine, nullptr) << error;
+    EXPECT_EQ(simLine->Exchange("get -ver\r", kDefaultExchangeWaitUs), "\r" + line + "\r>");
+  }
+}
+
 TEST(SimSetup, FirmwareFileLoadsIntoFlashAndKeepsInfo) {
   SimFixture sim;
   sim.Ex("set -site Lakeside\r");
