@@ -100,19 +100,10 @@ Result Connect(TestService& service, const std::string& port, DeviceKindEntry& e
 /// The settings a kind's snapshot does not carry, with the reason; every
 /// other setting of the store must come back.
 const std::map<std::string, std::set<std::string>>& NotCarried() {
-  static const std::map<std::string, std::set<std::string>> keys = {
-      // The save table collects no name for these instruments.
-      {"HG4", {"i"}},
-      {"QX20", {"i"}},
-      {"TQ", {"i"}},
-      // The Du70 group's snapshot leaves out the firmware build text.
-      {"DU70", {"build"}},
-      {"KVL", {"build"}},
-      // The qT7's radio mode is fixed (the protocol never reads or writes it).
-      {"QT7", {"build", "r"}},
-      // A Trellisbase's trait is fixed by its radio, never written back.
-      {"ZS", {"trait"}},
-  };
+  // None: the simulated instruments configure only what their snapshots
+  // carry, and keep their fixed values (build text, the qT7's radio mode, the
+  // Trellisbase's trait) through an erase.
+  static const std::map<std::string, std::set<std::string>> keys = {};
   return keys;
 }
 
