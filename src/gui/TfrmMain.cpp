@@ -557,6 +557,14 @@ void TfrmMain::timerStartTimer() {
 
 void TfrmMain::SetUpdateControls(bool busy) {
   cbCommPort->setEnabled(!busy);
+  // A box opened from a menu holds the update where it waits until the user
+  // closes it, and the boot loader does not wait that long; so Help, About,
+  // the firmware file and the web commands rest while the update runs.
+  Help2->setEnabled(!busy);
+  About1->setEnabled(!busy);
+  OpenFirmwareFile1->setEnabled(!busy && Options().repMode);
+  CheckNewerVersion1->setEnabled(!busy && static_cast<bool>(versionCheck_));
+  SendFeedback1->setEnabled(!busy && static_cast<bool>(feedback_));
   if (busy) {
     btnStart->setEnabled(false);
     btnClose->setEnabled(false);
@@ -788,7 +796,7 @@ void TfrmMain::OpenFirmwareFile1Click() {
 }
 
 void TfrmMain::DumpFirmwareImage1Click() {
-  if (!session_) {
+  if (!session_ || Options().updateRunning) {
     return;
   }
   const QString path = ChooseFile(FileChoice::kSaveImage);

@@ -48,6 +48,9 @@ protected:
   }
 
   static void ExpectIdleControls(TfrmMain& w) {
+    EXPECT_TRUE(w.About1->isEnabled());
+    EXPECT_TRUE(w.Help2->isEnabled());
+    EXPECT_EQ(w.OpenFirmwareFile1->isEnabled(), w.Options().repMode);
     EXPECT_TRUE(w.btnStart->isEnabled());
     EXPECT_TRUE(w.btnClose->isEnabled());
     EXPECT_TRUE(w.btnClose->isDefault());
@@ -84,6 +87,8 @@ TEST_F(UpdateWindowTest, StartUpdatesTheSimulatedDu70AndTheGuardHoldsMeanwhile) 
     }
     busyWhileRunning = busyWhileRunning && !w->cbCommPort->isEnabled() &&
                        !w->btnStart->isEnabled() && !w->btnClose->isEnabled() &&
+                       !w->UpdateFirmware1->isEnabled() && !w->OpenFirmwareFile1->isEnabled() &&
+                       !w->About1->isEnabled() && !w->Help2->isEnabled() &&
                        QApplication::overrideCursor() != nullptr;
     if (!triedToQuit && w->statusBar->value() >= 30) {
       triedToQuit = true;
