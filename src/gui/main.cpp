@@ -5,6 +5,8 @@
 #include <exception>
 
 #include "gui/TfrmMain.h"
+#include "gui/TfrmWeb.h"
+#include "web/WebHost.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
@@ -21,6 +23,9 @@ int main(int argc, char* argv[]) {
 
   try {
     zuro::TfrmMain window(options);
+    // The feedback form lives for the whole run, hidden until Help shows it.
+    zuro::TfrmWeb web(&window, zuro::ResolveWebHost(options.arguments, nullptr));
+    zuro::ConnectWebCommands(window, web);
     window.show();
     return QApplication::exec();
   } catch (const std::exception& e) {
