@@ -214,12 +214,12 @@ bool Instrument::KeepsRecords(const std::string& word) const {
 }
 
 bool Instrument::SettingSupported(const std::string& key) const {
-  const SettingSpec* spec = device_.Settings().Spec(key);
-  if (spec == nullptr) {
+  const SettingDefinition* def = device_.Settings().Definition(key);
+  if (def == nullptr) {
     return false;
   }
-  if (profile_.style == FirmwareStyle::kLogger && spec->capability != 0 &&
-      (capabilities_ & spec->capability) == 0) {
+  if (profile_.style == FirmwareStyle::kLogger && def->capability != 0 &&
+      (capabilities_ & def->capability) == 0) {
     return false;
   }
   if (IsCellularKey(key) && !profile_.cellular) {
@@ -462,7 +462,7 @@ void Instrument::Set(const Command& c, SimTime now, LineOutput& out) {
     Status(out, kUnsupported);
     return;
   }
-  if (device_.Settings().Spec(key)->type == SettingType::kSerialSum) {
+  if (device_.Settings().Definition(key)->type == SettingType::kSerialSum) {
     // The Hygrant 4 family's config word carries the sum of the serial
     // number's characters; a word that does not match the serial number is
     // refused, so a changed serial number needs its config word corrected.

@@ -15,8 +15,8 @@ using T = SettingType;
 // modem. The configured column is the device as a customer set it up. The
 // build text comes with the firmware, so an erased device reports it too.
 // The qT7's radio runs in one mode only.
-std::vector<SettingSpec> LoggerSettings(bool cellular, bool fixedRadioMode) {
-  std::vector<SettingSpec> s = {
+std::vector<SettingDefinition> LoggerSettings(bool cellular, bool fixedRadioMode) {
+  std::vector<SettingDefinition> s = {
       {"i", T::kText, 8, 0, "", "NODE1"},
       {"sn", T::kText, 15, 0, "", "DU7010442"},
       {"devid", T::kText, 8, kCapLocation, "", "A1B2C3D4"},
@@ -33,13 +33,13 @@ std::vector<SettingSpec> LoggerSettings(bool cellular, bool fixedRadioMode) {
       {"adc15", T::kAdcCal, 0, kCapAdc, "", "11 2 21 3 31 4 41 5 51 6 175"},
       {"data", T::kNumber, 0, kCapData, "0", "3"},
       {"build", T::kText, 16, kCapBuild, "B2041", "B2041"},
-      fixedRadioMode ? SettingSpec{"r", T::kFixed, 0, kCapRmode, "16", "16"}
-                     : SettingSpec{"r", T::kNumber, 0, kCapRmode, "0", "2"},
+      fixedRadioMode ? SettingDefinition{"r", T::kFixed, 0, kCapRmode, "16", "16"}
+                     : SettingDefinition{"r", T::kNumber, 0, kCapRmode, "0", "2"},
       // 255 minus the fitted options: 1 radio module, 8 cellular modem.
       {"trait", T::kNumber, 0, kCapTraitRead, "255", "255"},
   };
   if (cellular) {
-    const std::vector<SettingSpec> modem = {
+    const std::vector<SettingDefinition> modem = {
         {"apn", T::kText, 35, 0, "", "fieldnet.example"},
         {"user", T::kText, 35, 0, "", "logger"},
         {"passwd", T::kText, 35, 0, "", "s3cret"},
@@ -52,7 +52,7 @@ std::vector<SettingSpec> LoggerSettings(bool cellular, bool fixedRadioMode) {
   return s;
 }
 
-std::vector<SettingSpec> Lq7bSettings() {
+std::vector<SettingDefinition> Lq7bSettings() {
   return {
       {"i", T::kText, 8, 0, "", "LQB22"},
       {"sn", T::kText, 15, 0, "", "LQ7B00871"},
@@ -64,7 +64,7 @@ std::vector<SettingSpec> Lq7bSettings() {
   };
 }
 
-std::vector<SettingSpec> TrellisbaseSettings() {
+std::vector<SettingDefinition> TrellisbaseSettings() {
   return {
       {"i", T::kText, 8, 0, "", "BASE3"},
       {"sn", T::kText, 15, 0, "", "ZS000512"},
@@ -74,7 +74,7 @@ std::vector<SettingSpec> TrellisbaseSettings() {
   };
 }
 
-std::vector<SettingSpec> OldLq7Settings() {
+std::vector<SettingDefinition> OldLq7Settings() {
   return {
       {"i", T::kText, 8, 0, "", "NODE7"},
       {"w", T::kNumber, 0, 0, "60", "900"},
@@ -83,7 +83,7 @@ std::vector<SettingSpec> OldLq7Settings() {
   };
 }
 
-std::vector<SettingSpec> Hg4Settings() {
+std::vector<SettingDefinition> Hg4Settings() {
   return {
       // Left unnamed: its settings snapshot carries no name to restore.
       {"i", T::kText, 8, 0, "", ""},
@@ -98,7 +98,7 @@ std::vector<SettingSpec> Hg4Settings() {
   };
 }
 
-std::vector<SettingSpec> VantorixSettings() {
+std::vector<SettingDefinition> VantorixSettings() {
   return {
       {"i", T::kText, 8, 0, "", "VX0042"},
       {"sn", T::kText, 15, 0, "", "VX2210042"},
@@ -108,14 +108,14 @@ std::vector<SettingSpec> VantorixSettings() {
   };
 }
 
-std::vector<SettingSpec> VcdSettings() {
+std::vector<SettingDefinition> VcdSettings() {
   return {
       {"i", T::kText, 8, 0, "", "VCD01"},
       {"sn", T::kText, 15, 0, "", "VCD330017"},
   };
 }
 
-std::vector<SettingSpec> Qx20Settings() {
+std::vector<SettingDefinition> Qx20Settings() {
   return {
       {"i", T::kText, 8, 0, "", ""}, // unnamed, as the HG4
       {"sn", T::kText, 15, 0, "", "QX20-7781"},
@@ -128,7 +128,7 @@ std::vector<SettingSpec> Qx20Settings() {
   };
 }
 
-std::vector<SettingSpec> Tq8Settings() {
+std::vector<SettingDefinition> Tq8Settings() {
   return {
       {"i", T::kText, 8, 0, "", ""},           {"sn", T::kText, 15, 0, "", "TQ8P-1203"},
       {"contr", T::kNumber, 0, 0, "50", "55"}, {"units", T::kNumber, 0, 0, "0", "1"},
@@ -139,7 +139,7 @@ std::vector<SettingSpec> Tq8Settings() {
 // The single-setting instruments below keep exactly what their settings
 // snapshot collects; the configured column is a device set up in the field.
 
-std::vector<SettingSpec> HygrantLiteSettings() {
+std::vector<SettingDefinition> HygrantLiteSettings() {
   return {
       {"sn", T::kText, 15, 0, "", "HL0532"},
       {"lang", T::kNumber, 0, 0, "0", "2"},
@@ -151,7 +151,7 @@ std::vector<SettingSpec> HygrantLiteSettings() {
   };
 }
 
-std::vector<SettingSpec> StomatrixSettings() {
+std::vector<SettingDefinition> StomatrixSettings() {
   return {
       {"sn", T::kText, 15, 0, "", "VH2024118"},
       {"contr", T::kNumber, 0, 0, "50", "58"},
@@ -160,7 +160,7 @@ std::vector<SettingSpec> StomatrixSettings() {
   };
 }
 
-std::vector<SettingSpec> HygrsorbSettings() {
+std::vector<SettingDefinition> HygrsorbSettings() {
   return {
       {"sn", T::kText, 15, 0, "", "HSIG0311"},    {"adccal", T::kText, 63, 0, "", "1.0034 -0.0021"},
       {"wtoffset", T::kText, 63, 0, "", "0.015"}, {"wtfactory", T::kText, 63, 0, "", "0.9985"},
@@ -169,7 +169,7 @@ std::vector<SettingSpec> HygrsorbSettings() {
   };
 }
 
-std::vector<SettingSpec> Series3Settings() {
+std::vector<SettingDefinition> Series3Settings() {
   return {
       {"adccal", T::kText, 63, 0, "", "0.9991 0.0007"},
       {"config", T::kText, 64, 0, "", "Q3B-RH2"},
@@ -178,7 +178,7 @@ std::vector<SettingSpec> Series3Settings() {
 
 // The KWM keeps its calibration points as "-p" (factory) and "-pv" (user)
 // values, its calibration preferences as "-c76", and user records.
-std::vector<SettingSpec> KwmSettings() {
+std::vector<SettingDefinition> KwmSettings() {
   return {
       {"sn", T::kText, 15, 0, "", "KWM0077"},         {"config", T::kText, 64, 0, "", "K2"},
       {"tadj", T::kText, 256, 0, "", "0.10"},         {"p", T::kText, 256, 0, "", "12.0 24.5 36.0"},
@@ -186,7 +186,7 @@ std::vector<SettingSpec> KwmSettings() {
   };
 }
 
-std::vector<SettingSpec> SerialAndConfigSettings(const char* serial, const char* config) {
+std::vector<SettingDefinition> SerialAndConfigSettings(const char* serial, const char* config) {
   return {
       {"sn", T::kText, 15, 0, "", serial},
       {"config", T::kText, 64, 0, "", config},
@@ -195,7 +195,7 @@ std::vector<SettingSpec> SerialAndConfigSettings(const char* serial, const char*
 
 // The Hygrant 4 TDL: the Hygrant 4's config word and adjustments, and the
 // laser's pressures, line width, temperature and current.
-std::vector<SettingSpec> Hg4TdlSettings() {
+std::vector<SettingDefinition> Hg4TdlSettings() {
   return {
       {"sn", T::kText, 15, 0, "", "TD7"},       {"config", T::kSerialSum, 0, 0, "5000", "5207"},
       {"tadj", T::kText, 256, 0, "", "0.30"},   {"hadj", T::kText, 256, 0, "", "-0.75"},
@@ -207,7 +207,7 @@ std::vector<SettingSpec> Hg4TdlSettings() {
 }
 
 // The PERMIX keeps its units as text and its factory points as "-p".
-std::vector<SettingSpec> PermixSettings() {
+std::vector<SettingDefinition> PermixSettings() {
   return {
       {"sn", T::kText, 15, 0, "", "RWZ1209"},
       {"usage", T::kText, 256, 0, "", "irrigation block 7"},
@@ -218,7 +218,7 @@ std::vector<SettingSpec> PermixSettings() {
   };
 }
 
-std::vector<SettingSpec> FlowDrivSettings() {
+std::vector<SettingDefinition> FlowDrivSettings() {
   return {
       {"sn", T::kText, 15, 0, "", "FD0009"},
   };

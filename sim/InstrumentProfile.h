@@ -33,7 +33,7 @@ enum class SettingType {
 };
 
 /// One setting the firmware keeps in its information memory.
-struct SettingSpec {
+struct SettingDefinition {
   const char* key; ///< command word after '-' ("site" for "get -site")
   SettingType type;
   std::size_t maxLength;    ///< texts: characters
@@ -70,7 +70,7 @@ struct InstrumentProfile {
   std::uint8_t records;    ///< record lists it keeps (kEquationRecords, kUserRecords)
   bool calSlots;           ///< keeps numbered calibration records ("-cal N")
   const char* loginAnswer; ///< access-code login answer word ("OK" or a code)
-  std::vector<SettingSpec> settings;
+  std::vector<SettingDefinition> settings;
   std::vector<VersionGate> gates; ///< settings that came with later firmware versions
 };
 

@@ -137,22 +137,22 @@ std::string Base64Encode(std::string_view bytes) {
   return out;
 }
 
-std::optional<std::string> NormaliseSetting(const SettingSpec& spec, std::string_view value,
+std::optional<std::string> NormaliseSetting(const SettingDefinition& def, std::string_view value,
                                             int adcChannels) {
   for (const char c : value) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
       return std::nullopt;
     }
   }
-  switch (spec.type) {
+  switch (def.type) {
   case SettingType::kText:
-    if (value.size() > spec.maxLength) {
+    if (value.size() > def.maxLength) {
       return std::nullopt;
     }
     return std::string(value);
   case SettingType::kFixed: {
     const auto words = Words(value);
-    if (words.size() != 1 || words[0] != spec.factory) {
+    if (words.size() != 1 || words[0] != def.factory) {
       return std::nullopt;
     }
     return words[0];
@@ -225,8 +225,8 @@ std::optional<std::string> NormaliseSetting(const SettingSpec& spec, std::string
 void SettingsStore::Reset(const InstrumentProfile& profile, bool configured) {
   profile_ = &profile;
   values_.clear();
-  for (const auto& spec : profile.settings) {
-    values_[spec.key] = configured ? spec.configured : spec.factory;
+  for (const auto& def : profile.settings) {
+    values_[def.key] = configured ? def.configured : def.factory;
   }
   cal_.assign(kCalSlots, std::string());
   equations_.clear();
@@ -243,13 +243,13 @@ void SettingsStore::Reset(const InstrumentProfile& profile, bool configured) {
   }
 }
 
-const SettingSpec* SettingsStore::Spec(std::string_view key) const {
+const SettingDefinition* SettingsStore::Definition(std::string_view key) const {
   if (profile_ == nullptr) {
     return nullptr;
   }
-  for (const auto& spec : profile_->settings) {
-    if (key == spec.key) {
-      return &spec;
+  for (const auto& def : profile_->settings) {
+    if (key == def.key) {
+      return &def;
     }
   }
   return nullptr;
@@ -264,15 +264,15 @@ std::optional<std::string> SettingsStore::Get(std::string_view key) const {
 }
 
 SetOutcome SettingsStore::Set(std::string_view key, std::string_view value, int adcChannels) {
-  const SettingSpec* spec = Spec(key);
-  if (spec == nullptr) {
+  const SettingDefinition* def = Definition(key);
+  if (def == nullptr) {
     return SetOutcome::kUnknownKey;
   }
-  auto normal = NormaliseSetting(*spec, value, adcChannels);
+  auto normal = NormaliseSetting(*def, value, adcChannels);
   if (!normal) {
     return SetOutcome::kBadValue;
   }
-  values_[spec->key] = *normal;
+  values_[def->key] = *normal;
   return SetOutcome::kTaken;
 }
 

@@ -33,7 +33,7 @@ public:
   /// records and calibration slots that go with it.
   void Reset(const InstrumentProfile& profile, bool configured);
 
-  const SettingSpec* Spec(std::string_view key) const;
+  const SettingDefinition* Definition(std::string_view key) const;
 
   /// The value of `key`, or nullopt when the kind has no such setting.
   std::optional<std::string> Get(std::string_view key) const;
@@ -74,7 +74,7 @@ private:
 };
 
 /// Checks a value for a setting of `type`; returns its stored form.
-std::optional<std::string> NormaliseSetting(const SettingSpec& spec, std::string_view value,
+std::optional<std::string> NormaliseSetting(const SettingDefinition& def, std::string_view value,
                                             int adcChannels);
 
 /// Base64 (RFC 4648, with padding) of `bytes`: the user records' encoding.

@@ -173,15 +173,15 @@ TEST(SimKinds, SingleSettingsLiveInInformationMemory) {
       EXPECT_EQ(LogIn(sim, profile), StrFormat("\r%s\r>", profile.loginAnswer));
     }
     std::map<std::string, std::string> changed;
-    for (const SettingSpec& spec : profile.settings) {
-      const std::string get = StrFormat("get -%s\r", spec.key);
-      EXPECT_EQ(sim.Ex(get), StrFormat("\r\n%s\r>", spec.configured))
-          << profile.simName << " " << spec.key;
-      if (spec.type == SettingType::kText || spec.type == SettingType::kNumber) {
-        const std::string value = spec.type == SettingType::kText ? "Z9" : "7";
-        EXPECT_EQ(sim.Ex(StrFormat("set -%s %s\r", spec.key, value.c_str())), "\rOK\r>")
-            << profile.simName << " " << spec.key;
-        changed[spec.key] = value;
+    for (const SettingDefinition& def : profile.settings) {
+      const std::string get = StrFormat("get -%s\r", def.key);
+      EXPECT_EQ(sim.Ex(get), StrFormat("\r\n%s\r>", def.configured))
+          << profile.simName << " " << def.key;
+      if (def.type == SettingType::kText || def.type == SettingType::kNumber) {
+        const std::string value = def.type == SettingType::kText ? "Z9" : "7";
+        EXPECT_EQ(sim.Ex(StrFormat("set -%s %s\r", def.key, value.c_str())), "\rOK\r>")
+            << profile.simName << " " << def.key;
+        changed[def.key] = value;
       }
     }
     Restart(sim);
@@ -191,9 +191,9 @@ TEST(SimKinds, SingleSettingsLiveInInformationMemory) {
     }
     EraseInfoAndRestart(sim);
     LogIn(sim, profile);
-    for (const SettingSpec& spec : profile.settings) {
-      EXPECT_EQ(sim.Ex(StrFormat("get -%s\r", spec.key)), StrFormat("\r\n%s\r>", spec.factory))
-          << profile.simName << " " << spec.key;
+    for (const SettingDefinition& def : profile.settings) {
+      EXPECT_EQ(sim.Ex(StrFormat("get -%s\r", def.key)), StrFormat("\r\n%s\r>", def.factory))
+          << profile.simName << " " << def.key;
     }
   }
 }
@@ -343,9 +343,9 @@ TEST(SimKinds, RandomLinesNeverCrashOrCorruptAnyKind) {
     }
     EXPECT_EQ(sim.Device().Mode(), DeviceMode::kFirmware) << kind;
     for (const auto& [key, value] : sim.Device().Settings().Values()) {
-      const SettingSpec* spec = sim.Device().Settings().Spec(key);
-      if (spec != nullptr && spec->type == SettingType::kText) {
-        EXPECT_LE(value.size(), spec->maxLength) << kind << " " << key;
+      const SettingDefinition* def = sim.Device().Settings().Definition(key);
+      if (def != nullptr && def->type == SettingType::kText) {
+        EXPECT_LE(value.size(), def->maxLength) << kind << " " << key;
       }
     }
     const bool old = kind == "lq7"; // early firmware tells only through "show"
