@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/Notices.h"
+#include "app/SequenceSteps.h"
 #include "app/UpdateSequences.h"
 #include "app/UpdateSession.h"
 #include "core/Text.h"
@@ -25,15 +26,7 @@ constexpr int kRestartedProgress = 92;
 constexpr const char* kUncalibratedAdc = "50.98";
 
 constexpr const char* kConnectionError = "Connection Error";
-constexpr const char* kLoaderError = "Firmware Loader Error";
-constexpr const char* kSettingsError = "Settings Error";
 constexpr const char* kLoginError = "Login Error";
-constexpr const char* kUploadError = "Firmware Upload Error";
-
-/// The failure notices of this sequence are errors.
-void Fail(UpdateSession& s, const std::string& text, const char* caption) {
-  s.Front().ShowNotice(text, caption, NoticeKind::kError);
-}
 
 std::string ConnectFailureText(UpdateSession& s, Result code) {
   const std::string& port = s.PortText();
@@ -69,11 +62,6 @@ std::string ConnectFailureText(UpdateSession& s, Result code) {
   }
 }
 
-std::string WorkingErrorText(UpdateSession& s, Result code) {
-  return "The " + s.Caption() + " encountered an error working with your " + s.Name() +
-         ".\n\nPlease try again.\n\n[Error " + std::to_string(code) + "]";
-}
-
 std::string SettingsRetrieveText(UpdateSession& s) {
   return "This " + s.Caption() + " could not retrieve the settings from your " + s.Name() +
          ".\nPlease try again or contact Brenvik for help.";
@@ -88,7 +76,7 @@ Result CheckIdentity(UpdateSession& s) {
                        ";\nhowever, it found a " + entry.displayName +
                        ".\n\nThis updater can not update a " + entry.displayName + ".";
     if (!options.factoryMode) {
-      Fail(s, text, "Wrong Device");
+      FailNotice(s, text, "Wrong Device");
       return kErrWrongDevice;
     }
     text += "\n\n[Factory Mode Override: Click OK to load FW anyway]";
@@ -97,10 +85,10 @@ Result CheckIdentity(UpdateSession& s) {
     }
   }
   if (!entry.updatable) {
-    Fail(s,
-         "The firmware in the connected " + s.Name() +
-             "\nis too old.\n\nThis updater can not update this device.",
-         "Firmware Too Old");
+    FailNotice(s,
+               "The firmware in the connected " + s.Name() +
+                   "\nis too old.\n\nThis updater can not update this device.",
+               "Firmware Too Old");
     return kErrNotSupported;
   }
   if (entry.version > s.builtInFirmwareVersion && !options.factoryMode) {
@@ -136,24 +124,24 @@ void RestoreSettings(UpdateSession& s) {
                              s.Name() + ".\n\nPlease try again.\n\n[Error " +
                              std::to_string(restored) + "]";
   if (restored == kErrSettingsFileMissing) {
-    Fail(s,
-         "The " + s.Caption() + " couldn't find the settings file for your " + s.Name() +
-             ".\n\nPlease try again or contact Brenvik for help.",
-         kSettingsError);
-    Fail(s, failed, kSettingsError);
+    FailNotice(s,
+               "The " + s.Caption() + " couldn't find the settings file for your " + s.Name() +
+                   ".\n\nPlease try again or contact Brenvik for help.",
+               kSettingsErrorCaption);
+    FailNotice(s, failed, kSettingsErrorCaption);
   } else if (restored == kErrSettingsFileDenied || restored == kErrSettingsFileHandle) {
-    Fail(s,
-         "The " + s.Caption() + " failed to read the settings file for your " + s.Name() +
-             ".\n\nPlease try again or contact Brenvik for help." +
-             "\n\nError: " + std::to_string(restored),
-         kSettingsError);
+    FailNotice(s,
+               "The " + s.Caption() + " failed to read the settings file for your " + s.Name() +
+                   ".\n\nPlease try again or contact Brenvik for help." +
+                   "\n\nError: " + std::to_string(restored),
+               kSettingsErrorCaption);
   } else if (restored == kErrPartialSettings) {
-    Fail(s,
-         "The " + s.Caption() + " failed to restore some of the settings for your " + s.Name() +
-             ".\n\nPlease check the settings after this updater is finished.",
-         kSettingsError);
+    FailNotice(s,
+               "The " + s.Caption() + " failed to restore some of the settings for your " +
+                   s.Name() + ".\n\nPlease check the settings after this updater is finished.",
+               kSettingsErrorCaption);
   } else {
-    Fail(s, failed, kSettingsError);
+    FailNotice(s, failed, kSettingsErrorCaption);
   }
 }
 } // namespace
@@ -170,7 +158,7 @@ Result RunInstrumentUpdate(UpdateSession& s) {
                                              Zuro_protocol::kConnectTries, &entry);
   const bool loaderActive = connected == kErrBootLoaderActive || connected == kErrBootLoaderWaiting;
   if (connected < 0 && !loaderActive) {
-    Fail(s, ConnectFailureText(s, connected), kConnectionError);
+    FailNotice(s, ConnectFailureText(s, connected), kConnectionError);
     return kErrNoConnection;
   }
   front.StepProgress(kConnectedProgress);
@@ -191,10 +179,10 @@ Result RunInstrumentUpdate(UpdateSession& s) {
       std::int32_t percent = -1;
       const Result battery = service.ZPCheckBattery(&percent);
       if (battery > 0 && percent >= 0 && percent < kLowestBatteryPercent) {
-        Fail(s,
-             std::string("The battery power is too low!\n\n") +
-                 "Please replace the batteries before running this updater.",
-             "Batteries Too Low");
+        FailNotice(s,
+                   std::string("The battery power is too low!\n\n") +
+                       "Please replace the batteries before running this updater.",
+                   "Batteries Too Low");
         return kErrBatteryLow;
       }
     }
@@ -205,7 +193,7 @@ Result RunInstrumentUpdate(UpdateSession& s) {
       if (entry.logInFirst) {
         const Result login = service.ZPLogin();
         if (login < 0) {
-          Fail(s, SettingsRetrieveText(s), kLoginError);
+          FailNotice(s, SettingsRetrieveText(s), kLoginError);
           return login;
         }
       }
@@ -221,7 +209,7 @@ Result RunInstrumentUpdate(UpdateSession& s) {
                            "earlier run: %s",
                            s.Name().c_str(), options.settingsFileName.c_str());
       } else if (saved < 0 && saved != kErrPartialSettings) {
-        Fail(s, SettingsRetrieveText(s), kSettingsError);
+        FailNotice(s, SettingsRetrieveText(s), kSettingsErrorCaption);
         return saved;
       }
     }
@@ -242,50 +230,24 @@ Result RunInstrumentUpdate(UpdateSession& s) {
   const Result loader =
       host.BSLConnect(options.commPortName, entry.bootLoaderBaud, true, kBootLoaderTries);
   if (loader == kErrNoBootLoader) {
-    Fail(s,
-         "This " + s.Name() + " does not have a working firmware loader." +
-             "\n\nPlease contact Brenvik for help.",
-         kLoaderError);
+    FailNotice(s,
+               "This " + s.Name() + " does not have a working firmware loader." +
+                   "\n\nPlease contact Brenvik for help.",
+               kLoaderErrorCaption);
     return kErrNoBootLoader;
   }
   if (loader < 0) {
-    Fail(s,
-         "The " + s.Caption() + " is unable to connect to the firmware loader in your " + s.Name() +
-             ".\n\nPlease try again.",
-         kLoaderError);
+    FailNotice(s,
+               "The " + s.Caption() + " is unable to connect to the firmware loader in your " +
+                   s.Name() + ".\n\nPlease try again.",
+               kLoaderErrorCaption);
     return kErrBootLoader;
   }
   front.StepProgress(kStageProgressStep);
 
-  // Stage 8: erase information memory and flash.
-  front.ShowStatus("Erasing firmware memory...");
-  Result r = host.BSLEraseINFO(entry.infoStart, entry.infoSegments, entry.infoSegmentSize,
-                               entry.extendedAddressing);
+  // Stages 8 to 10: erase, upload, and the vectors that restart the instrument.
+  Result r = ReprogramDevice(s, entry, 0);
   if (r < 0) {
-    Fail(s, WorkingErrorText(s, r), "INFO Memory Erase Error");
-    return r;
-  }
-  r = host.BSLEraseFlash(entry.flashStart, entry.flashEnd, entry.extendedAddressing);
-  if (r < 0) {
-    Fail(s, WorkingErrorText(s, r), "Firmware Erase Error");
-    return r;
-  }
-
-  // Stage 9: upload.
-  s.writeProgress = kUploadProgressStart;
-  front.SetProgress(static_cast<int>(kUploadProgressStart));
-  front.ShowStatus("Uploading new firmware code...");
-  r = host.BSLSendFirmware(entry.extendedAddressing);
-  if (r < 0) {
-    Fail(s, WorkingErrorText(s, r), kUploadError);
-    return r;
-  }
-
-  // Stage 10: the vectors restart the instrument into its new firmware.
-  front.ShowStatus("Restarting the " + s.Name() + ", please wait...");
-  r = host.BSLSendVectors();
-  if (r < 0) {
-    Fail(s, WorkingErrorText(s, r), kUploadError);
     return r;
   }
   host.BSLDisconnect();
@@ -304,14 +266,14 @@ Result RunInstrumentUpdate(UpdateSession& s) {
     s.SequenceDelay(attempt * kReconnectBackOffMs);
   }
   if (reconnected < 0) {
-    Fail(s, WorkingErrorText(s, reconnected), kConnectionError);
+    FailNotice(s, WorkingErrorText(s, reconnected), kConnectionError);
     return reconnected;
   }
   if (entry.logInFirst && service.ZPLogin() < 0) {
-    Fail(s,
-         "This " + s.Caption() + " failed to log into your " + s.Name() +
-             ".\nPlease check the settings on your instrument or contact Brenvik for help.",
-         kLoginError);
+    FailNotice(s,
+               "This " + s.Caption() + " failed to log into your " + s.Name() +
+                   ".\nPlease check the settings on your instrument or contact Brenvik for help.",
+               kLoginError);
   }
   front.StepProgress(kStageProgressStep);
 
@@ -319,10 +281,10 @@ Result RunInstrumentUpdate(UpdateSession& s) {
   front.ShowStatus("Checking new firmware...");
   r = service.ZPCheckFirmware(entry.selfTestWithInit);
   if (r < 0) {
-    Fail(s,
-         "The new firmware for your " + s.Name() +
-             " is corrupt!\n\nPlease try again or contact Brenvik.",
-         "Firmware Error");
+    FailNotice(s,
+               "The new firmware for your " + s.Name() +
+                   " is corrupt!\n\nPlease try again or contact Brenvik.",
+               "Firmware Error");
     return r;
   }
   front.StepProgress(kStageProgressStep);
@@ -344,18 +306,18 @@ Result RunInstrumentUpdate(UpdateSession& s) {
     front.ShowStatus("Erasing old data...");
     r = service.ZPEraseData();
     if (r == kErrDataMemory) {
-      Fail(s,
-           "The " + s.Caption() + " was unable to erase the data in your " + s.Name() + " " +
-               "because the data storage chip is reporting errors.\n\nPlease contact Brenvik "
-               "for help.",
-           "Data Erase Error");
+      FailNotice(s,
+                 "The " + s.Caption() + " was unable to erase the data in your " + s.Name() + " " +
+                     "because the data storage chip is reporting errors.\n\nPlease contact Brenvik "
+                     "for help.",
+                 "Data Erase Error");
       return r;
     }
     if (r < 0) {
-      Fail(s,
-           "The " + s.Caption() + " was unable to erase the data in your " + s.Name() +
-               ".\nPlease try again.\n[Error: " + std::to_string(r) + "]",
-           "Data Erase Error");
+      FailNotice(s,
+                 "The " + s.Caption() + " was unable to erase the data in your " + s.Name() +
+                     ".\nPlease try again.\n[Error: " + std::to_string(r) + "]",
+                 "Data Erase Error");
       return r;
     }
   }

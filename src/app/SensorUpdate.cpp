@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/Notices.h"
+#include "app/SequenceSteps.h"
 #include "app/UpdateSequences.h"
 #include "app/UpdateSession.h"
 #include "core/Text.h"
@@ -42,10 +43,6 @@ constexpr std::uint32_t kFirmwareStartMs = 1000;
 constexpr int kStageProgressStep = 2;
 constexpr int kLoaderProgress = 6;
 constexpr int kRestartedProgress = 92;
-
-constexpr const char* kLoaderError = "Firmware Loader Error";
-constexpr const char* kSettingsError = "Settings Error";
-constexpr const char* kUploadError = "Firmware Upload Error";
 
 constexpr std::size_t kMaxRowCodes = 5;
 
@@ -99,17 +96,8 @@ std::string TypeName(std::uint32_t code) {
   return name;
 }
 
-void Fail(UpdateSession& s, const std::string& text, const char* caption) {
-  s.Front().ShowNotice(text, caption, NoticeKind::kError);
-}
-
 void ToReader(UpdateSession& s, char control) {
   (void)s.Service().Protocol().ZSWrite(std::string_view(&control, 1));
-}
-
-std::string WorkingErrorText(UpdateSession& s, Result code) {
-  return "The " + s.Caption() + " encountered an error working with your " + s.Name() +
-         ".\n\nPlease try again.\n\n[Error " + std::to_string(code) + "]";
 }
 
 std::string LoaderConnectText(UpdateSession& s) {
@@ -144,11 +132,11 @@ Result CheckReader(UpdateSession& s) {
     return kDone;
   }
   if (settings.familyCode != kVantorixFamily) {
-    Fail(s,
-         "The " + s.Caption() + " expected to find a Vantorix (or VUSKA Comm Device)" +
-             ";\nhowever, it found a " + device + ".\n\nThis updater can not work with a " +
-             device + ".",
-         "Wrong Device");
+    FailNotice(s,
+               "The " + s.Caption() + " expected to find a Vantorix (or VUSKA Comm Device)" +
+                   ";\nhowever, it found a " + device + ".\n\nThis updater can not work with a " +
+                   device + ".",
+               "Wrong Device");
     return kErrWrongDevice;
   }
   std::array<char, kHardwareVersionCapacity> answer{};
@@ -175,12 +163,13 @@ Result CheckReader(UpdateSession& s) {
   }
   const std::uint32_t version =
       settings.versionNumber > 0 ? static_cast<std::uint32_t>(settings.versionNumber) : 0;
-  Fail(s,
-       "Your " + device + " version " + VersionText(version) + " with hardware revision '" +
-           std::string(1, revision) + "' " +
-           "doesn't\nsupport bootstrapping digital sensors.\n\nPlease use a supported Vantorix "
-           "(or VUSKA Comm Device)",
-       "Wrong Device Version");
+  FailNotice(
+      s,
+      "Your " + device + " version " + VersionText(version) + " with hardware revision '" +
+          std::string(1, revision) + "' " +
+          "doesn't\nsupport bootstrapping digital sensors.\n\nPlease use a supported Vantorix "
+          "(or VUSKA Comm Device)",
+      "Wrong Device Version");
   return kErrNotSupported;
 }
 
@@ -194,10 +183,10 @@ Result SaveAndCheckSensor(UpdateSession& s) {
   const Result saved = s.Service().ZPSaveInfo(options.settingsFileName);
   if (saved < 0) {
     if (!options.repMode) {
-      Fail(s,
-           "This " + s.Caption() + " could not retrieve the settings from your " + s.Name() +
-               ".\nPlease try again or contact Brenvik for help.",
-           kSettingsError);
+      FailNotice(s,
+                 "This " + s.Caption() + " could not retrieve the settings from your " + s.Name() +
+                     ".\nPlease try again or contact Brenvik for help.",
+                 kSettingsErrorCaption);
       return saved;
     }
     const std::string text =
@@ -273,7 +262,7 @@ Result RunSensorUpdate(UpdateSession& s) {
   const Result connected = service.ZPConnect(options.commPortName, Zuro_protocol::kConnectBaudIndex,
                                              Zuro_protocol::kConnectTries, &entry);
   if (connected < 0) {
-    Fail(s, ReaderConnectText(s, connected), "Connection Error");
+    FailNotice(s, ReaderConnectText(s, connected), "Connection Error");
     return kErrNoConnection;
   }
   // 2: a reader that can do it.
@@ -287,10 +276,10 @@ Result RunSensorUpdate(UpdateSession& s) {
   std::int32_t percent = -1;
   const Result battery = service.ZPCheckBattery(&percent);
   if (battery > 0 && percent >= 0 && percent < kLowestBatteryPercent) {
-    Fail(s,
-         std::string("The battery power in the Vantorix is too low!\n\n") +
-             "Please replace the batteries before running this updater.",
-         "Batteries Too Low");
+    FailNotice(s,
+               std::string("The battery power in the Vantorix is too low!\n\n") +
+                   "Please replace the batteries before running this updater.",
+               "Batteries Too Low");
     return kErrBatteryLow;
   }
   if (!options.keepGoing) {
@@ -303,8 +292,9 @@ Result RunSensorUpdate(UpdateSession& s) {
   r = host.BSLHandOff(reader.PortHandle(), reader.ReadBuffer(), reader.PortName(), true,
                       kHandOffTries);
   if (r < 0) {
-    Fail(s, "The " + s.Caption() + " is unable to start the ZuroBSL engine.\n\nPlease try again.",
-         kLoaderError);
+    FailNotice(
+        s, "The " + s.Caption() + " is unable to start the ZuroBSL engine.\n\nPlease try again.",
+        kLoaderErrorCaption);
     return r;
   }
   ToReader(s, kReaderTransparent);
@@ -331,52 +321,27 @@ Result RunSensorUpdate(UpdateSession& s) {
     front.ShowStatus("Starting the firmware loader...");
     r = service.Sdi().SDIInvokeZuroBSL();
     if (r == kErrSdiNoBootLoader) {
-      Fail(s,
-           std::string("This digital sensor does not have a working firmware loader.") +
-               "\n\nPlease contact Brenvik for help.",
-           kLoaderError);
+      FailNotice(s,
+                 std::string("This digital sensor does not have a working firmware loader.") +
+                     "\n\nPlease contact Brenvik for help.",
+                 kLoaderErrorCaption);
       return kErrSdiNoBootLoader;
     }
     if (r < 0) {
-      Fail(s, LoaderConnectText(s), kLoaderError);
+      FailNotice(s, LoaderConnectText(s), kLoaderErrorCaption);
       return kErrBootLoader;
     }
   }
 
   // 9: contact with the boot loader.
   if (host.BSLAttach() < 0) {
-    Fail(s, LoaderConnectText(s), kLoaderError);
+    FailNotice(s, LoaderConnectText(s), kLoaderErrorCaption);
     return kErrBootLoader;
   }
-  // 10: erase.
   front.StepProgress(kStageProgressStep);
-  front.ShowStatus("Erasing firmware memory...");
-  r = host.BSLEraseINFO(entry.infoStart, entry.infoSegments, entry.infoSegmentSize,
-                        entry.extendedAddressing);
+  // 10 to 12: erase, upload, and the vectors that restart the sensor.
+  r = ReprogramDevice(s, entry, kUploadSettleMs);
   if (r < 0) {
-    Fail(s, WorkingErrorText(s, r), "INFO Memory Erase Error");
-    return r;
-  }
-  r = host.BSLEraseFlash(entry.flashStart, entry.flashEnd, entry.extendedAddressing);
-  if (r < 0) {
-    Fail(s, WorkingErrorText(s, r), "Firmware Erase Error");
-    return r;
-  }
-  // 11: upload.
-  s.writeProgress = kUploadProgressStart;
-  front.SetProgress(static_cast<int>(kUploadProgressStart));
-  front.ShowStatus("Uploading new firmware code...");
-  s.SequenceDelay(kUploadSettleMs);
-  r = host.BSLSendFirmware(entry.extendedAddressing);
-  if (r < 0) {
-    Fail(s, WorkingErrorText(s, r), kUploadError);
-    return r;
-  }
-  // 12: the vectors restart the sensor.
-  front.ShowStatus("Restarting the " + s.Name() + ", please wait...");
-  r = host.BSLSendVectors();
-  if (r < 0) {
-    Fail(s, WorkingErrorText(s, r), kUploadError);
     return r;
   }
   // 13: the sensor checks its new firmware.
@@ -389,17 +354,17 @@ Result RunSensorUpdate(UpdateSession& s) {
   s.SequenceDelay(kFirmwareStartMs);
   r = service.Sdi().SDICheckBinary();
   if (r == kErrSdiFirmwareCorrupt) {
-    Fail(s,
-         "The new firmware for your " + s.Name() +
-             " is corrupt!\n\nPlease try again or contact Brenvik.",
-         "Firmware Error");
+    FailNotice(s,
+               "The new firmware for your " + s.Name() +
+                   " is corrupt!\n\nPlease try again or contact Brenvik.",
+               "Firmware Error");
     return kErrSdiFirmwareCorrupt;
   }
   if (r < 0) {
-    Fail(s,
-         "The " + s.Caption() + " was unable to verify the new firmware in your " + s.Name() +
-             ".\n\nPlease try again or contact Brenvik.\n\n[Error " + std::to_string(r) + "]",
-         "Firmware Error");
+    FailNotice(s,
+               "The " + s.Caption() + " was unable to verify the new firmware in your " + s.Name() +
+                   ".\n\nPlease try again or contact Brenvik.\n\n[Error " + std::to_string(r) + "]",
+               "Firmware Error");
     return r;
   }
   // 14: address, serial number, calibration and type back; failures are told.
@@ -411,7 +376,7 @@ Result RunSensorUpdate(UpdateSession& s) {
                              "for your " + s.Name() +
                              ".\n\nPlease calibrate this sensor and check the address.\n\n[Error " +
                              std::to_string(r) + "]",
-                         kSettingsError, NoticeKind::kError);
+                         kSettingsErrorCaption, NoticeKind::kError);
   }
   r = service.Sdi().SDISetSensorType(s.sensorTypeCode);
   if (r < 0) {
@@ -420,7 +385,7 @@ Result RunSensorUpdate(UpdateSession& s) {
                              ".\n\nThe sensor type will be auto-determined by the firmware.\n\n"
                              "[Error " +
                              std::to_string(r) + "]",
-                         kSettingsError, NoticeKind::kError);
+                         kSettingsErrorCaption, NoticeKind::kError);
   }
   // 15: the reader back in command mode, the port closed.
   front.StepProgress(kStageProgressStep);
