@@ -144,24 +144,8 @@ TEST(SimProgram, ServesUntilTerminatedAndSavesItsState) {
   ASSERT_GE(stateFd, 0);
   close(stateFd);
   unlink(state); // no state yet: the first run starts fresh
-  int out[2];
-  ASSERT_EQ(pipe(out), 0);
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    dup2(out[1], 1);
-    close(out[0]);
-    execl(ZURO_SIM_PROGRAM, ZURO_SIM_PROGRAM, "--kind", "du70", "--state", state,
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(out[1]);
-  std::string path;
-  char c = 0;
-  while (read(out[0], &c, 1) == 1 && c != '\n') {
-    path.push_back(c);
-  }
-  close(out[0]);
+  test::SimProgram program({"--kind", "du70", "--state", state});
+  const std::string& path = program.Path();
   ASSERT_FALSE(path.empty());
   {
     PtyClient host(path);
@@ -169,11 +153,7 @@ TEST(SimProgram, ServesUntilTerminatedAndSavesItsState) {
     EXPECT_EQ(host.Exchange("get -ver\r"), "\rDU70 2.20\r>");
     EXPECT_EQ(host.Exchange("set -site Saved Place\r"), "\rOK\r>");
   }
-  kill(pid, SIGTERM);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(program.Terminate(), 0);
   // The saved state brings the setting back in a fresh device.
   SimConfig config;
   std::string error;

@@ -34,24 +34,9 @@ TEST(ReaderPty, ReaderAndK4eOnAPty) {
 }
 
 TEST(ReaderProgram, ServesAReaderWithItsSensor) {
-  int out[2];
-  ASSERT_EQ(pipe(out), 0);
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    dup2(out[1], 1);
-    close(out[0]);
-    execl(ZURO_SIM_PROGRAM, ZURO_SIM_PROGRAM, "--kind", "vantorix-reader", "--sensor", "wpt",
-          "--sensor-address", "4", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(out[1]);
-  std::string path;
-  char c = 0;
-  while (read(out[0], &c, 1) == 1 && c != '\n') {
-    path.push_back(c);
-  }
-  close(out[0]);
+  test::SimProgram program(
+      {"--kind", "vantorix-reader", "--sensor", "wpt", "--sensor-address", "4"});
+  const std::string& path = program.Path();
   ASSERT_FALSE(path.empty());
   {
     PtyClient host(path);
@@ -61,11 +46,7 @@ TEST(ReaderProgram, ServesAReaderWithItsSensor) {
     EXPECT_EQ(host.Exchange("?B!", '\r'), "4OK\r");
     EXPECT_EQ(host.Exchange("]P", '#'), "#");
   }
-  kill(pid, SIGTERM);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(program.Terminate(), 0);
 }
 
 } // namespace

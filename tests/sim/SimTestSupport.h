@@ -6,6 +6,8 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -14,6 +16,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "bsl/ImageText.h"
 #include "core/Text.h"
@@ -215,5 +218,60 @@ public:
 private:
   int fd_ = -1;
 };
+
+#ifdef ZURO_SIM_PROGRAM
+/// zurobsl-sim run as a program, as a person or an end-to-end test runs it:
+/// started with `args`, its pty path read from the first line it prints.
+class SimProgram {
+public:
+  explicit SimProgram(const std::vector<std::string>& args) {
+    int out[2];
+    if (pipe(out) != 0) {
+      return;
+    }
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], 1);
+      close(out[0]);
+      std::vector<char*> argv;
+      argv.push_back(const_cast<char*>(ZURO_SIM_PROGRAM));
+      for (const std::string& a : args) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+      }
+      argv.push_back(nullptr);
+      execv(ZURO_SIM_PROGRAM, argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    char c = 0;
+    while (pid_ > 0 && read(out[0], &c, 1) == 1 && c != '\n') {
+      path_.push_back(c);
+    }
+    close(out[0]);
+  }
+  ~SimProgram() {
+    if (pid_ > 0) {
+      (void)Terminate();
+    }
+  }
+  SimProgram(const SimProgram&) = delete;
+  SimProgram& operator=(const SimProgram&) = delete;
+
+  /// The slave path it printed; empty when it did not start.
+  const std::string& Path() const { return path_; }
+  /// Stops it as Ctrl-C would and returns its exit status (-1 when it did not exit).
+  int Terminate() {
+    kill(pid_, SIGTERM);
+    int status = 0;
+    const bool exited = waitpid(pid_, &status, 0) == pid_ && WIFEXITED(status);
+    pid_ = -1;
+    return exited ? WEXITSTATUS(status) : -1;
+  }
+
+private:
+  pid_t pid_ = -1;
+  std::string path_;
+};
+#endif
 
 } // namespace zuro::sim::test
